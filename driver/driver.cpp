@@ -1,0 +1,50 @@
+#include <iostream>
+
+#include "log/log.h"
+#include "model/model.h"
+
+static void PrintUsage() {
+  std::cout << "Usage:\nVarndel.exe <isAnimatedModel> <flipUVs> <inputFile> (outputFileName)\n" << std::endl;
+  std::cout << "-- Options:" << '\n';
+  std::cout << "isAnimatedModel:   0 - The given model is a static model." << '\n';
+  std::cout << "                   1 - The given model is an animated model." << '\n';
+  std::cout << "flipUVs:           0 - Do not flip the UVs of the given model." << '\n';
+  std::cout << "                   1 - Flip the UVs of the given model." << '\n';
+  std::cout << "inputFile:         The input file (eg. inputFileName.ext)." << std::endl;
+  std::cout << "outputFileName:    The output file name (eg. outputFileName). Default output - "
+               "inputFileName.staticbin / inputFileName.animbin"
+            << std::endl;
+}
+
+// Runs GenerateModelFile, removing what it truncated if it throws part-way.
+static int GenerateModelFileOrCleanUp() {
+  try {
+    return GenerateModelFile();
+  } catch (...) {
+    if (modelContainer.outputFileOpened) RemoveOutputFile();
+    throw;
+  }
+}
+
+int RunCompiler(int argc, char** argv) {
+  std::cout << "\033[0m";
+  if (argc < 4) {
+    PrintUsage();
+    return -1;
+  }
+
+  if (const int code = ParseArguments(argc, argv); code != kSuccess) {
+    LogError("MC Error: (%d)\n", code);
+    return -1;
+  }
+
+  if (const int code = GenerateModelFileOrCleanUp(); code != kSuccess) {
+    LogError("MC Error: (%d)\n", code);
+    // Only a file this run truncated is deleted; after an import or open
+    // failure the output path names something this run never wrote.
+    if (modelContainer.outputFileOpened) RemoveOutputFile();
+    return -1;
+  }
+
+  return VerifyCompiledFile() ? -666 : 0;
+}

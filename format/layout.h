@@ -1,0 +1,34 @@
+// Little helpers for the compiled file's byte image. The file is a plain
+// concatenation of little-endian fields; records whose memory image is the
+// file image are appended as one block.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+static_assert(std::endian::native == std::endian::little, "the file layout is little-endian");
+
+// Largest values the count and length fields can hold.
+inline constexpr uint64_t kMaxMeshElements = std::numeric_limits<uint32_t>::max();
+inline constexpr uint64_t kMaxTextures = std::numeric_limits<uint16_t>::max();
+inline constexpr uint64_t kMaxShortLength = std::numeric_limits<uint16_t>::max();
+inline constexpr uint64_t kMaxNodeNameLength = std::numeric_limits<uint32_t>::max();
+inline constexpr uint64_t kMaxBones = std::numeric_limits<uint8_t>::max();
+inline constexpr uint64_t kMaxKeys = std::numeric_limits<int32_t>::max();
+
+template <typename T>
+void AppendValue(std::string& out, T value) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  out.append(reinterpret_cast<const char*>(&value), sizeof(T));
+}
+
+template <typename T>
+void AppendBlock(std::string& out, const std::vector<T>& records) {
+  static_assert(std::is_trivially_copyable_v<T>);
+  if (!records.empty()) out.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(T));
+}

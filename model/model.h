@@ -1,0 +1,222 @@
+// Varndel: the compiled model and every stage of the pipeline that builds,
+// writes and checks it. Records whose memory image is the file image carry
+// static_asserts; the rest are ordinary owning values.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <map>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+struct aiScene;
+struct aiNode;
+struct aiMesh;
+struct aiMaterial;
+struct aiAnimation;
+struct aiNodeAnim;
+template <typename TReal>
+class aiMatrix4x4t;
+
+using Vec2 = std::array<float, 2>;
+using Vec3 = std::array<float, 3>;
+using Vec4 = std::array<float, 4>;
+// Column-major: element 4*c + r is row r, column c (Assimp's matrix transposed).
+using Mat4 = std::array<float, 16>;
+
+// ---------------------------------------------------------------------------
+// Records
+
+struct Vertex {
+  Vec3 position{};
+  Vec3 normal{};
+  Vec2 texCoords{};
+  Vec3 tangent{};
+  Vec3 bitangent{};
+  std::array<int32_t, 4> boneIDs{-1, -1, -1, -1};  // negative: free slot
+  Vec4 weights{};
+};
+static_assert(std::is_trivially_copyable_v<Vertex> && std::is_standard_layout_v<Vertex>);
+static_assert(sizeof(Vertex) == 88);
+static_assert(offsetof(Vertex, position) == 0 && offsetof(Vertex, normal) == 12 &&
+              offsetof(Vertex, texCoords) == 24 && offsetof(Vertex, tangent) == 32 &&
+              offsetof(Vertex, bitangent) == 44 && offsetof(Vertex, boneIDs) == 56 &&
+              offsetof(Vertex, weights) == 72);
+
+struct PositionKey {
+  Vec3 position{};
+  float timeStamp = 0.0f;  // ticks
+};
+struct RotationKey {
+  Vec4 orientation{};  // x, y, z, w (Assimp holds w first)
+  float timeStamp = 0.0f;
+};
+struct ScaleKey {
+  Vec3 scale{};
+  float timeStamp = 0.0f;
+};
+static_assert(std::is_trivially_copyable_v<PositionKey> && sizeof(PositionKey) == 16 &&
+              offsetof(PositionKey, timeStamp) == 12);
+static_assert(std::is_trivially_copyable_v<RotationKey> && sizeof(RotationKey) == 20 &&
+              offsetof(RotationKey, timeStamp) == 16);
+static_assert(std::is_trivially_copyable_v<ScaleKey> && sizeof(ScaleKey) == 16 &&
+              offsetof(ScaleKey, timeStamp) == 12);
+
+// Texture path -> aiTextureType number. std::string compares like memcmp, so
+// the map iterates in unsigned byte-wise order, which the file layout needs.
+using TextureMap = std::map<std::string, uint32_t>;
+
+struct Mesh {
+  std::vector<uint32_t> indices;
+  std::vector<Vertex> vertices;
+  TextureMap textures;
+
+  Mesh() = default;
+  Mesh(std::vector<Vertex> v, std::vector<uint32_t> i, TextureMap t)
+      : indices(std::move(i)), vertices(std::move(v)), textures(std::move(t)) {}
+};
+
+struct HierarchyNode {
+  Mat4 transformation{};  // a new node is all zeros, not the identity
+  std::string name;
+  uint32_t childrenCount = 0;  // equals children.size() once filled
+  std::vector<HierarchyNode> children;
+
+  HierarchyNode() = default;
+  HierarchyNode(const HierarchyNode&) = default;
+  HierarchyNode(HierarchyNode&&) noexcept = default;
+  HierarchyNode& operator=(const HierarchyNode&) = default;
+  HierarchyNode& operator=(HierarchyNode&&) noexcept = default;
+  // Tears the subtree down with an explicit stack: trees read from a hostile
+  // file can be far deeper than the call stack allows.
+  ~HierarchyNode();
+};
+
+struct Bone {
+  std::vector<PositionKey> m_Positions;
+  std::vector<RotationKey> m_Rotations;
+  std::vector<ScaleKey> m_Scales;
+  int32_t m_NumPositions = 0;
+  int32_t m_NumRotations = 0;
+  int32_t m_NumScalings = 0;
+  float m_PosKeyMaxTime = 0.0f;  // never below 0
+  float m_RotKeyMaxTime = 0.0f;
+  float m_ScaleKeyMaxTime = 0.0f;
+  std::string m_Name;
+  int32_t m_ID = 0;
+};
+
+struct BoneInfo {
+  int32_t ID = 0;
+  Mat4 offset{};  // mesh space to bone space
+};
+
+using BoneInfoMap = std::map<std::string, BoneInfo>;
+
+// The one state of a compilation run ("MC" in the verifier's report).
+struct ModelContainer {
+  // run settings, from the command line
+  bool isAnimatedModel = false;
+  bool flipUVs = false;
+  std::string inputFile;       // extension lower-cased
+  std::string outputFileName;  // file name with extension, never a directory
+  // set by the import
+  std::string modelDirectory;
+  std::vector<Mesh> meshes;
+  std::vector<std::string> loadedTextures;  // distinct texture paths, first-seen order
+  float animDuration = 0.0f;                // ticks
+  double TicksPerSecond = 0.0;
+  HierarchyNode rootNode;
+  std::vector<Bone> bones;
+  BoneInfoMap boneInfoMap;
+  int32_t boneCounter = 0;
+  // set by the writer
+  std::string outputBuffer;
+  bool outputFileOpened = false;  // the run truncated the output path
+};
+
+// The process-wide container that the argument-less stages work on.
+extern ModelContainer modelContainer;
+
+// ---------------------------------------------------------------------------
+// Pipeline error codes (0 is success)
+
+enum ErrorCode : int {
+  kSuccess = 0,
+  kBadArguments = 2,
+  kImportFailed = 4,
+  kOutputOpenFailed = 5,
+  kOutputWriteFailed = 6,
+  kMeshTooLarge = 7,
+  kFormatLimitExceeded = 8,  // the model has more than the layout can count
+};
+
+// ---------------------------------------------------------------------------
+// driver/: entry point, arguments, paths, removal
+
+// The whole run; returns the exit code (-1, 0 or -666).
+int RunCompiler(int argc, char** argv);
+
+int ParseArguments(int argc, char** argv);
+int ParseArguments(int argc, const char* const* argv, ModelContainer& mc);
+
+// Path vocabulary: '\' and '/' both separate components on every platform.
+bool IsSeparator(char c);
+size_t RootLength(std::string_view path);  // drive prefix plus separators after it
+std::string_view FileNameOf(std::string_view path);
+std::string_view ExtensionOf(std::string_view fileName);
+std::string_view ParentPathOf(std::string_view path);
+
+// Where the output file goes: next to the input, or the working directory
+// when the input has no directory part. Writer, verifier and removal share it.
+std::string OutputPathOf(const ModelContainer& mc);
+
+void RemoveOutputFile();
+void RemoveOutputFile(const ModelContainer& mc);
+
+// ---------------------------------------------------------------------------
+// import/: scene import and conversion
+
+// Assimp post-processing flags: 73, or 8388681 with flipped UVs.
+unsigned ImportFlags(bool flipUVs);
+
+int LoadModel();
+int LoadModel(ModelContainer& mc);
+
+// Turns an imported scene into the container (animation, model directory,
+// meshes). Returns 0, or 4 when the scene's indices point outside its arrays.
+int ConvertScene(const aiScene& scene, ModelContainer& mc);
+
+Mat4 ToColumnMajor(const aiMatrix4x4t<float>& m);
+
+Mesh BuildMesh(const aiMesh& mesh, const aiScene& scene, ModelContainer& mc);
+TextureMap CollectMaterialTextures(const aiMaterial& material, ModelContainer& mc);
+// Texture file name joined onto the model directory, Windows-style.
+std::string JoinTexturePath(std::string_view modelDirectory, std::string_view fileName);
+void AssignBoneWeights(std::vector<Vertex>& vertices, const aiMesh& mesh, ModelContainer& mc);
+
+void ImportAnimation(const aiScene& scene, ModelContainer& mc);
+void CopyNodeHierarchy(HierarchyNode& destination, const aiNode& source);
+void BuildBoneTracks(const aiAnimation& animation, ModelContainer& mc);
+Bone BuildBone(const std::string& name, int32_t id, const aiNodeAnim& channel);
+
+// ---------------------------------------------------------------------------
+// format/: file image and writer
+
+// Appends the file image of mc to out. Returns 0, 7 or 8 (and logs why).
+int SerializeModel(const ModelContainer& mc, std::string& out);
+
+int GenerateModelFile();
+int GenerateModelFile(ModelContainer& mc);
+
+// ---------------------------------------------------------------------------
+// verify/: read-back verifier
+
+// Reads the file at path back and compares it with mc, printing the report on
+// out. Returns true when anything differed.
+bool VerifyModelFile(const std::string& path, const ModelContainer& mc, std::ostream& out);
+bool VerifyCompiledFile();
