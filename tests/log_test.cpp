@@ -1,9 +1,10 @@
+#include "log/log.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <iostream>
 
-#include "log/log.h"
 #include "tests/test_support.h"
 
 // Captures what the logger echoes on the console.
@@ -35,13 +36,10 @@ TEST(Logger, PlaceholderWalk) {
   const uint64_t big = 4294967296ull;
   const WalkCase cases[] = {
       // Every character after '%' takes the argument and is dropped.
-      {"a%db", "a7b"},
-      {"a%sb", "a7b"},
-      {"a% b", "a7b"},
-      {"a%\nb", "a7b"},
-      {"a%%b%d", "a%%b7"},             // a doubled '%' prints as two and takes none
-      {"%d and %d", "7 and %d"},       // surplus placeholders copied
-      {"end%", "end7"},                // a trailing '%' takes the argument, reads nothing past the end
+      {"a%db", "a7b"},           {"a%sb", "a7b"},     {"a% b", "a7b"},
+      {"a%\nb", "a7b"},          {"a%%b%d", "a%%b7"},  // a doubled '%' prints as two and takes none
+      {"%d and %d", "7 and %d"},                       // surplus placeholders copied
+      {"end%", "end7"},                                // a trailing '%' takes the argument, reads nothing past the end
   };
   for (const WalkCase& c : cases) {
     CaptureCout console;

@@ -88,9 +88,9 @@ TEST(ParseArguments, ChecksSwitchesAndDerivesInputAndOutputNames) {
 
 TEST(ParseArguments, RejectsBadSwitchesAndDottedOutputNamesWithCode2) {
   const std::vector<std::vector<const char*>> rejected = {
-      {"2", "0", "a.fbx"},  {"00", "0", "a.fbx"},  {"0", "01", "a.fbx"}, {" 1", "0", "a.fbx"},
-      {"true", "0", "a.fbx"}, {"", "0", "a.fbx"}, {"0", "", "a.fbx"},   {"0", "0", "a.fbx", "out.b"},
-      {"1", "0", "a.fbx", "."},
+      {"2", "0", "a.fbx"},  {"00", "0", "a.fbx"},         {"0", "01", "a.fbx"},
+      {" 1", "0", "a.fbx"}, {"true", "0", "a.fbx"},       {"", "0", "a.fbx"},
+      {"0", "", "a.fbx"},   {"0", "0", "a.fbx", "out.b"}, {"1", "0", "a.fbx", "."},
   };
   for (const auto& args : rejected) {
     std::vector<const char*> argv{"Varndel"};

@@ -18,8 +18,7 @@ struct RunResult {
 
 // Runs the Varndel binary with args in directory cwd. A non-empty shellPrefix
 // is run by /bin/sh before exec'ing the binary (for ulimit and the like).
-RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd,
-                     const std::string& shellPrefix = "");
+RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, const std::string& shellPrefix = "");
 
 // A new empty directory below the working directory, removed afterwards.
 struct ScratchDir {
