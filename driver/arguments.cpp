@@ -29,6 +29,7 @@ int ParseArguments(int argc, const char* const* argv, ModelContainer& mc) {
   }
 
   mc.inputFile = std::string(input.substr(0, input.size() - extension.size())) + lowerExtension;
+  mc.givenInputFile = std::string(input);
   mc.outputFileName = baseName + (mc.isAnimatedModel ? ".animbin" : ".staticbin");
   return kSuccess;
 }

@@ -42,9 +42,8 @@ struct Vertex {
 };
 static_assert(std::is_trivially_copyable_v<Vertex> && std::is_standard_layout_v<Vertex>);
 static_assert(sizeof(Vertex) == 88);
-static_assert(offsetof(Vertex, position) == 0 && offsetof(Vertex, normal) == 12 &&
-              offsetof(Vertex, texCoords) == 24 && offsetof(Vertex, tangent) == 32 &&
-              offsetof(Vertex, bitangent) == 44 && offsetof(Vertex, boneIDs) == 56 &&
+static_assert(offsetof(Vertex, position) == 0 && offsetof(Vertex, normal) == 12 && offsetof(Vertex, texCoords) == 24 &&
+              offsetof(Vertex, tangent) == 32 && offsetof(Vertex, bitangent) == 44 && offsetof(Vertex, boneIDs) == 56 &&
               offsetof(Vertex, weights) == 72);
 
 struct PositionKey {
@@ -63,8 +62,7 @@ static_assert(std::is_trivially_copyable_v<PositionKey> && sizeof(PositionKey) =
               offsetof(PositionKey, timeStamp) == 12);
 static_assert(std::is_trivially_copyable_v<RotationKey> && sizeof(RotationKey) == 20 &&
               offsetof(RotationKey, timeStamp) == 16);
-static_assert(std::is_trivially_copyable_v<ScaleKey> && sizeof(ScaleKey) == 16 &&
-              offsetof(ScaleKey, timeStamp) == 12);
+static_assert(std::is_trivially_copyable_v<ScaleKey> && sizeof(ScaleKey) == 16 && offsetof(ScaleKey, timeStamp) == 12);
 
 // Texture path -> aiTextureType number. std::string compares like memcmp, so
 // the map iterates in unsigned byte-wise order, which the file layout needs.
@@ -123,6 +121,7 @@ struct ModelContainer {
   bool isAnimatedModel = false;
   bool flipUVs = false;
   std::string inputFile;       // extension lower-cased
+  std::string givenInputFile;  // argv[3] as given, opened when inputFile is not found
   std::string outputFileName;  // file name with extension, never a directory
   // set by the import
   std::string modelDirectory;
