@@ -1,0 +1,139 @@
+// The real binary on small static models: console text, exit codes, bytes.
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+static std::string Info(const std::string& text) { return "\033[32m[Info]\033[0m " + text; }
+static std::string Error(const std::string& text) { return "\033[31m[Error]\033[0m " + text; }
+
+static std::string StaticSuccessLog(const std::string& output, const std::string& input) {
+  return Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
+         Info("Generating binary model file...\n") +
+         Info("Successfully generated \033[36mstatic\033[0m model file (\033[1m\033[33m" + output + "\033[0m) from " +
+              input + ".\033[0m\n");
+}
+
+static std::string MatchingReport(int meshes) {
+  std::string report = "\n// TESTING READ BIN FILE...\n\033[31m\033[32m// - BIN FILE HEADER IS GUCCI\033[0m\n\033[31m";
+  for (int i = 0; i < meshes; ++i) {
+    report +=
+        "\033[33mDEBUG: Current mesh vertices data OK.\033[0m\n"
+        "\033[33mDEBUG: Current mesh indices data OK.\033[0m\n"
+        "\033[33mDEBUG: Current mesh textures data OK.\033[0m\n";
+  }
+  return report + "\033[32m// - BIN FILE IS GUCCI GUCCI GUCCI\033[0m\n\033[0m";
+}
+
+// tri.obj by hand: three vertices in the XY plane, normal +Z, UVs equal to
+// X and Y, so the tangent space is +X/+Y; flipping makes v = 1 - v, which
+// turns the bitangent to -Y.
+static std::string TriangleImage(bool flip, const std::string& texturePath) {
+  Bytes b;
+  b.u8(0).u8(flip).u64(1).u16(1).u32(3);
+  const float sign = flip ? -1.f : 1.f;
+  const float v0 = flip ? 1.f : 0.f;
+  const float v1 = flip ? 0.f : 1.f;
+  StaticVertex(b, {0, 0, 0}, {0, 0, 1}, {0, v0}, {1, 0, 0}, {0, sign, 0});
+  StaticVertex(b, {1, 0, 0}, {0, 0, 1}, {1, v0}, {1, 0, 0}, {0, sign, 0});
+  StaticVertex(b, {0, 1, 0}, {0, 0, 1}, {0, v1}, {1, 0, 0}, {0, sign, 0});
+  b.u32(3).u32(0).u32(1).u32(2);
+  b.u16(1).u16(static_cast<uint16_t>(texturePath.size())).raw(texturePath).u8(1);
+  return b.data;
+}
+
+static void CopyTriangle(const fs::path& dir, const std::string& objName = "tri.obj") {
+  fs::copy_file(FixturePath("tri.obj"), dir / objName);
+  fs::copy_file(FixturePath("tri.mtl"), dir / "tri.mtl");
+}
+
+TEST(StaticPipeline, CompilesTriangleToExactBytesAndVerifies) {
+  for (bool flip : {false, true}) {
+    ScratchDir dir;
+    CopyTriangle(dir.path / "");
+    const std::string input = (dir.path / "tri.obj").string();
+    RunResult run = RunVarndel({"0", flip ? "1" : "0", input}, dir.path);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog("tri.staticbin", input) + MatchingReport(1));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFile(dir.path / "tri.staticbin"), TriangleImage(flip, dir.path.string() + "\\tri.png"));
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), StaticSuccessLog("tri.staticbin", input));
+  }
+}
+
+TEST(StaticPipeline, OutputNamesAndPlaces) {
+  struct Case {
+    std::string objName;
+    std::vector<std::string> args;  // after the switches; "DIR" stands for the model directory
+    std::string inputShown;
+    std::string output;  // relative to the working directory
+  };
+  const Case cases[] = {
+      {"tri.obj", {"m/tri.obj", "custom"}, "m/tri.obj", "m/custom.staticbin"},
+      {"tri.obj", {"m/tri.obj", "out", "ignored", "also"}, "m/tri.obj", "m/out.staticbin"},
+      {"Tri.OBJ", {"m/Tri.OBJ"}, "m/Tri.obj", "m/Tri.staticbin"},  // upper-case extension on Linux
+      {"tri.obj", {"m//tri.obj"}, "m//tri.obj", "m/tri.staticbin"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir dir;
+    fs::create_directory(dir.path / "m");
+    CopyTriangle(dir.path / "m", c.objName);
+    std::vector<std::string> args{"0", "0"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    RunResult run = RunVarndel(args, dir.path);
+    const std::string outputName = fs::path(c.output).filename().string();
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog(outputName, c.inputShown) + MatchingReport(1));
+    EXPECT_EQ(ReadFile(dir.path / c.output), TriangleImage(false, "m\\tri.png"));
+  }
+}
+
+TEST(StaticPipeline, InputWithoutDirectoryWritesIntoWorkingDirectory) {
+  ScratchDir dir;
+  CopyTriangle(dir.path);
+  RunResult run = RunVarndel({"0", "0", "tri.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(ReadFile(dir.path / "tri.staticbin"), TriangleImage(false, "tri.png"));
+}
+
+TEST(StaticPipeline, MissingInputFailsWithCode4AndDeletesNothing) {
+  ScratchDir dir;
+  WriteFile(dir.path / "missing.staticbin", "an older compile");
+  RunResult run = RunVarndel({"0", "0", "missing.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, 255);
+  const std::string log = Info("Loading raw model...\n") +
+                          Error("Assimp read file error! Unable to open file \"missing.obj\".\n") +
+                          Error("MC Error: (4)\n");
+  EXPECT_EQ(run.out, "\033[0m" + log);
+  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
+  EXPECT_EQ(ReadFile(dir.path / "missing.staticbin"), "an older compile");
+}
+
+TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
+  ScratchDir dir;
+  CopyTriangle(dir.path);
+  fs::create_directory(dir.path / "tri.staticbin");  // the output path is taken by a directory
+  WriteFile(dir.path / "tri.staticbin/keep", "x");
+  RunResult run = RunVarndel({"0", "0", "tri.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.out, "\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
+                         Info("Generating binary model file...\n") + Error("MC Error: (5)\n"));
+  EXPECT_EQ(ReadFile(dir.path / "tri.staticbin/keep"), "x");
+
+  // A directory that does not exist is not created.
+  RunResult noDir = RunVarndel({"0", "0", "tri.obj", "nowhere/name"}, dir.path);
+  EXPECT_EQ(noDir.exitCode, 255);
+  EXPECT_FALSE(fs::exists(dir.path / "nowhere"));
+}
+
+TEST(StaticPipeline, FailedWriteRemovesThePartialFile) {
+  ScratchDir dir;
+  fs::copy_file(ExamplePath("crate.obj"), dir.path / "crate.obj");
+  fs::copy_file(ExamplePath("crate.mtl"), dir.path / "crate.mtl");
+  WriteFile(dir.path / "crate.staticbin", "stale");
+  // 512-byte file size limit: the log fits, the 2 KiB image does not.
+  RunResult run = RunVarndel({"0", "0", "crate.obj"}, dir.path, "trap '' XFSZ; ulimit -f 1");
+  EXPECT_EQ(run.exitCode, 255) << run.out << run.err;
+  EXPECT_EQ(run.out, "\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
+                         Info("Generating binary model file...\n") + Error("MC Error: (6)\n"));
+  EXPECT_FALSE(fs::exists(dir.path / "crate.staticbin"));
+}
