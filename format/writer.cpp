@@ -107,7 +107,18 @@ static void AppendAnimation(const ModelContainer& mc, std::string& out) {
   }
 }
 
+// Bytes of the header and mesh sections, so the image grows only once.
+static size_t MeshSectionsSize(const ModelContainer& mc) {
+  size_t size = 12;
+  for (const Mesh& mesh : mc.meshes) {
+    size += 10 + mesh.vertices.size() * sizeof(Vertex) + mesh.indices.size() * sizeof(uint32_t);
+    for (const auto& entry : mesh.textures) size += 3 + entry.first.size();
+  }
+  return size;
+}
+
 int SerializeModel(const ModelContainer& mc, std::string& out) {
+  out.reserve(out.size() + MeshSectionsSize(mc));
   if (mc.loadedTextures.size() > kMaxTextures) {
     LogError("Models may not have more than 65,535 textures! Current model has %d textures.\n",
              static_cast<uint64_t>(mc.loadedTextures.size()));
