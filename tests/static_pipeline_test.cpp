@@ -137,3 +137,31 @@ TEST(StaticPipeline, FailedWriteRemovesThePartialFile) {
                          Info("Generating binary model file...\n") + Error("MC Error: (6)\n"));
   EXPECT_FALSE(fs::exists(dir.path / "crate.staticbin"));
 }
+
+TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
+  ScratchDir dir;
+  fs::create_directory(dir.path / "m");
+  fs::copy_file(FixturePath("materials.obj"), dir.path / "m/materials.obj");
+  fs::copy_file(FixturePath("materials.mtl"), dir.path / "m/materials.mtl");
+  RunResult run = RunVarndel({"0", "0", "m/materials.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog("materials.staticbin", "m/materials.obj") + MatchingReport(3));
+
+  const std::string image = ReadFile(dir.path / "m/materials.staticbin");
+  EXPECT_EQ(image.substr(0, 12), Bytes().u8(0).u8(0).u64(3).u16(4).data);
+  // Each mesh is one triangle: 4 + 3 * 88 + 4 + 3 * 4 bytes before its textures.
+  const size_t texturesAt = 4 + 3 * 88 + 4 + 3 * 4;
+  Bytes wood;  // directories dropped, "\" inserted; the ambient copy of wood.png is left out
+  wood.u16(3);
+  wood.u16(15).raw("m\\Wood_spec.png").u8(2).u16(10).raw("m\\wood.png").u8(1);
+  wood.u16(15).raw("m\\wood_bump.png").u8(5);
+  Bytes metal;  // b/wood.png is the same stored path as Wood's a/wood.png
+  metal.u16(1).u16(18).raw("m\\metal_normal.png").u8(6);
+  const std::string reused = Bytes().u16(0).data;  // all of Wood's paths were taken by the first mesh
+  size_t at = 12 + texturesAt;
+  EXPECT_EQ(image.substr(at, wood.data.size()), wood.data);
+  at += wood.data.size() + texturesAt;
+  EXPECT_EQ(image.substr(at, metal.data.size()), metal.data);
+  at += metal.data.size() + texturesAt;
+  EXPECT_EQ(image.substr(at), reused);
+}
