@@ -172,8 +172,16 @@ static const std::string& PathToOpen(const ModelContainer& mc) {
 int LoadModel() { return LoadModel(modelContainer); }
 
 int LoadModel(ModelContainer& mc) {
+  const std::string& path = PathToOpen(mc);
+  // POSIX lets Assimp open a directory and read it as an empty model; refuse
+  // it as the open failure it is.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    LogError("Assimp read file error! %s\n", "Unable to open file \"" + path + "\".");
+    return kImportFailed;
+  }
   Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(PathToOpen(mc), ImportFlags(mc.flipUVs));
+  const aiScene* scene = importer.ReadFile(path, ImportFlags(mc.flipUVs));
   if (scene == nullptr || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 || scene->mRootNode == nullptr) {
     LogError("Assimp read file error! %s\n", importer.GetErrorString());
     return kImportFailed;

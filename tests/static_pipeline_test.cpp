@@ -95,17 +95,20 @@ TEST(StaticPipeline, InputWithoutDirectoryWritesIntoWorkingDirectory) {
   EXPECT_EQ(ReadFile(dir.path / "tri.staticbin"), TriangleImage(false, "tri.png"));
 }
 
-TEST(StaticPipeline, MissingInputFailsWithCode4AndDeletesNothing) {
-  ScratchDir dir;
-  WriteFile(dir.path / "missing.staticbin", "an older compile");
-  RunResult run = RunVarndel({"0", "0", "missing.obj"}, dir.path);
-  EXPECT_EQ(run.exitCode, 255);
-  const std::string log = Info("Loading raw model...\n") +
-                          Error("Assimp read file error! Unable to open file \"missing.obj\".\n") +
-                          Error("MC Error: (4)\n");
-  EXPECT_EQ(run.out, "\033[0m" + log);
-  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
-  EXPECT_EQ(ReadFile(dir.path / "missing.staticbin"), "an older compile");
+TEST(StaticPipeline, UnreadableInputFailsWithCode4AndDeletesNothing) {
+  for (const std::string name : {"missing", "folder"}) {
+    ScratchDir dir;
+    fs::create_directory(dir.path / "folder.obj");  // Linux would let Assimp read it as an empty model
+    WriteFile(dir.path / (name + ".staticbin"), "an older compile");
+    RunResult run = RunVarndel({"0", "0", name + ".obj"}, dir.path);
+    EXPECT_EQ(run.exitCode, 255);
+    const std::string log = Info("Loading raw model...\n") +
+                            Error("Assimp read file error! Unable to open file \"" + name + ".obj\".\n") +
+                            Error("MC Error: (4)\n");
+    EXPECT_EQ(run.out, "\033[0m" + log);
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
+    EXPECT_EQ(ReadFile(dir.path / (name + ".staticbin")), "an older compile");
+  }
 }
 
 TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
