@@ -8,30 +8,6 @@
 
 #include "tests/test_support.h"
 
-static std::string Info(const std::string& text) { return "\033[32m[Info]\033[0m " + text; }
-
-static std::string AnimatedSuccessLog(const std::string& output, const std::string& input,
-                                      const std::string& afterLoading = "") {
-  return Info("Loading raw model...\n") + afterLoading + Info("Successfully loaded raw model.\n") +
-         Info("Generating binary model file...\n") +
-         Info("Successfully generated \033[95manimated\033[0m model file (\033[1m\033[33m" + output + "\033[0m) from " +
-              input + ".\033[0m\n");
-}
-
-static std::string MatchingAnimatedReport(int meshes) {
-  std::string report = "\n// TESTING READ BIN FILE...\n\033[31m\033[32m// - BIN FILE HEADER IS GUCCI\033[0m\n\033[31m";
-  for (int i = 0; i < meshes; ++i) {
-    report +=
-        "\033[33mDEBUG: Current mesh vertices data OK.\033[0m\n"
-        "\033[33mDEBUG: Current mesh indices data OK.\033[0m\n"
-        "\033[33mDEBUG: Current mesh textures data OK.\033[0m\n";
-  }
-  return report +
-         "\033[33mDEBUG: Current mesh anim hierarchy data OK.\033[0m\n"
-         "\033[31m\033[95m\033[31m\033[33mDEBUG: Current mesh bone data OK.\033[0m\n"
-         "\033[32m// - BIN FILE IS GUCCI GUCCI GUCCI\033[0m\n\033[0m";
-}
-
 // ---------------------------------------------------------------------------
 // skinned.gltf as the animated compile sees it (make_skinned_gltf.py).
 
@@ -169,9 +145,9 @@ TEST(AnimatedPipeline, CompilesSkinnedGltfToExactBytesAndVerifies) {
   fs::copy_file(FixturePath("skinned.gltf"), dir.path / "skinned.gltf");
   RunResult run = RunVarndel({"1", "0", "skinned.gltf"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, "\033[0m" + AnimatedSuccessLog("skinned.animbin", "skinned.gltf") + MatchingAnimatedReport(2));
+  EXPECT_EQ(run.out, "\033[0m" + SuccessLog(true, "skinned.animbin", "skinned.gltf") + MatchingReport(2, true));
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), AnimatedSuccessLog("skinned.animbin", "skinned.gltf"));
+  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), SuccessLog(true, "skinned.animbin", "skinned.gltf"));
   const std::string file = ReadFile(dir.path / "skinned.animbin");
   const std::string expected = SkinnedAnimbin();
   ASSERT_EQ(file.size(), 1671u);
@@ -186,8 +162,8 @@ TEST(AnimatedPipeline, ModelWithoutAnimationGetsEmptyAnimationSections) {
   RunResult run = RunVarndel({"1", "0", "tri.obj"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
   const std::string log =
-      AnimatedSuccessLog("tri.animbin", "tri.obj", Info("Animated model file supplied does not contain animations!\n"));
-  EXPECT_EQ(run.out, "\033[0m" + log + MatchingAnimatedReport(1));
+      SuccessLog(true, "tri.animbin", "tri.obj", Info("Animated model file supplied does not contain animations!\n"));
+  EXPECT_EQ(run.out, "\033[0m" + log + MatchingReport(1, true));
   EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
 
   Bytes tail;

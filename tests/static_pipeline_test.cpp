@@ -3,27 +3,6 @@
 
 #include "tests/test_support.h"
 
-static std::string Info(const std::string& text) { return "\033[32m[Info]\033[0m " + text; }
-static std::string Error(const std::string& text) { return "\033[31m[Error]\033[0m " + text; }
-
-static std::string StaticSuccessLog(const std::string& output, const std::string& input) {
-  return Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
-         Info("Generating binary model file...\n") +
-         Info("Successfully generated \033[36mstatic\033[0m model file (\033[1m\033[33m" + output + "\033[0m) from " +
-              input + ".\033[0m\n");
-}
-
-static std::string MatchingReport(int meshes) {
-  std::string report = "\n// TESTING READ BIN FILE...\n\033[31m\033[32m// - BIN FILE HEADER IS GUCCI\033[0m\n\033[31m";
-  for (int i = 0; i < meshes; ++i) {
-    report +=
-        "\033[33mDEBUG: Current mesh vertices data OK.\033[0m\n"
-        "\033[33mDEBUG: Current mesh indices data OK.\033[0m\n"
-        "\033[33mDEBUG: Current mesh textures data OK.\033[0m\n";
-  }
-  return report + "\033[32m// - BIN FILE IS GUCCI GUCCI GUCCI\033[0m\n\033[0m";
-}
-
 // tri.obj by hand: three vertices in the XY plane, normal +Z, UVs equal to
 // X and Y, so the tangent space is +X/+Y; flipping makes v = 1 - v, which
 // turns the bitangent to -Y.
@@ -53,10 +32,10 @@ TEST(StaticPipeline, CompilesTriangleToExactBytesAndVerifies) {
     const std::string input = (dir.path / "tri.obj").string();
     RunResult run = RunVarndel({"0", flip ? "1" : "0", input}, dir.path);
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog("tri.staticbin", input) + MatchingReport(1));
+    EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, "tri.staticbin", input) + MatchingReport(1));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(dir.path / "tri.staticbin"), TriangleImage(flip, dir.path.string() + "\\tri.png"));
-    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), StaticSuccessLog("tri.staticbin", input));
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), SuccessLog(false, "tri.staticbin", input));
   }
 }
 
@@ -82,7 +61,7 @@ TEST(StaticPipeline, OutputNamesAndPlaces) {
     RunResult run = RunVarndel(args, dir.path);
     const std::string outputName = fs::path(c.output).filename().string();
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog(outputName, c.inputShown) + MatchingReport(1));
+    EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, outputName, c.inputShown) + MatchingReport(1));
     EXPECT_EQ(ReadFile(dir.path / c.output), TriangleImage(false, "m\\tri.png"));
   }
 }
@@ -148,7 +127,7 @@ TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
   fs::copy_file(FixturePath("materials.mtl"), dir.path / "m/materials.mtl");
   RunResult run = RunVarndel({"0", "0", "m/materials.obj"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, "\033[0m" + StaticSuccessLog("materials.staticbin", "m/materials.obj") + MatchingReport(3));
+  EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, "materials.staticbin", "m/materials.obj") + MatchingReport(3));
 
   const std::string image = ReadFile(dir.path / "m/materials.staticbin");
   EXPECT_EQ(image.substr(0, 12), Bytes().u8(0).u8(0).u64(3).u16(4).data);

@@ -98,3 +98,28 @@ Bytes& StaticVertex(Bytes& b, std::initializer_list<float> position, std::initia
   b.floats(position).floats(normal).floats(texCoords).floats(tangent).floats(bitangent);
   return b.i32(-1).i32(-1).i32(-1).i32(-1).floats({0, 0, 0, 0});
 }
+
+std::string SuccessLog(bool animated, const std::string& output, const std::string& input,
+                       const std::string& afterLoading) {
+  const std::string kind = animated ? "\033[95manimated" : "\033[36mstatic";
+  return Info("Loading raw model...\n") + afterLoading + Info("Successfully loaded raw model.\n") +
+         Info("Generating binary model file...\n") +
+         Info("Successfully generated " + kind + "\033[0m model file (\033[1m\033[33m" + output + "\033[0m) from " +
+              input + ".\033[0m\n");
+}
+
+std::string MatchingReport(int meshes, bool animated) {
+  std::string report = "\n// TESTING READ BIN FILE...\n\033[31m\033[32m// - BIN FILE HEADER IS GUCCI\033[0m\n\033[31m";
+  for (int i = 0; i < meshes; ++i) {
+    report +=
+        "\033[33mDEBUG: Current mesh vertices data OK.\033[0m\n"
+        "\033[33mDEBUG: Current mesh indices data OK.\033[0m\n"
+        "\033[33mDEBUG: Current mesh textures data OK.\033[0m\n";
+  }
+  if (animated) {
+    report +=
+        "\033[33mDEBUG: Current mesh anim hierarchy data OK.\033[0m\n"
+        "\033[31m\033[95m\033[31m\033[33mDEBUG: Current mesh bone data OK.\033[0m\n";
+  }
+  return report + "\033[32m// - BIN FILE IS GUCCI GUCCI GUCCI\033[0m\n\033[0m";
+}

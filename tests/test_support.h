@@ -35,6 +35,16 @@ void WriteFile(const fs::path& path, const std::string& bytes);
 inline fs::path FixturePath(const std::string& name) { return fs::path(VARNDEL_FIXTURES) / name; }
 inline fs::path ExamplePath(const std::string& name) { return fs::path(VARNDEL_EXAMPLES) / name; }
 
+// Expected console and log text of a run.
+inline std::string Info(const std::string& text) { return "\033[32m[Info]\033[0m " + text; }
+inline std::string Error(const std::string& text) { return "\033[31m[Error]\033[0m " + text; }
+// The log of a successful generation; afterLoading comes right after the
+// first line (the import's own messages).
+std::string SuccessLog(bool animated, const std::string& output, const std::string& input,
+                       const std::string& afterLoading = "");
+// The read-back report of a file that matches its model.
+std::string MatchingReport(int meshes, bool animated = false);
+
 // Expected file images, field by field.
 struct Bytes {
   std::string data;
