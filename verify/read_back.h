@@ -83,6 +83,15 @@ void PrintJoined(std::ostream& out, const std::array<float, N>& values) {
   for (size_t i = 0; i < N; ++i) out << (i == 0 ? "" : ",") << values[i];
 }
 
+// A mismatch line: the message (ending in "MC: "), the container's value,
+// " VS BIN: ", the value read. Sets the run's flag. One-byte values are
+// passed widened, so that they print as numbers.
+template <typename Own, typename Read>
+void PrintMismatch(std::ostream& out, bool& mismatch, const char* message, const Own& own, const Read& read) {
+  out << message << own << " VS BIN: " << read << std::endl;
+  mismatch = true;
+}
+
 // "DEBUG: Current mesh <what> data OK." or "... DOES NOT MATCH.", coloured.
 void PrintStatusLine(std::ostream& out, const char* what, bool mismatch);
 

@@ -44,34 +44,27 @@ static void CheckTexCoords(std::ostream& out, uint64_t i, const Vec2& own, const
 static void VerifyHeader(FileReader& reader, const ModelContainer& mc, std::ostream& out, bool& mismatch) {
   const auto isAnimated = ReadValue<uint8_t>(reader);
   if (isAnimated != static_cast<uint8_t>(mc.isAnimatedModel)) {
-    out << "MISMATCH!!! IsAnimatedModel does not match! MC: " << static_cast<int>(mc.isAnimatedModel)
-        << " VS BIN: " << static_cast<int>(isAnimated != 0) << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! IsAnimatedModel does not match! MC: ", int{mc.isAnimatedModel},
+                  int{isAnimated != 0});
   }
   const auto flipUVs = ReadValue<uint8_t>(reader);
   if (flipUVs != static_cast<uint8_t>(mc.flipUVs)) {
-    out << "MISMATCH!!! FlipUVs does not match! MC: " << static_cast<int>(mc.flipUVs)
-        << " VS BIN: " << static_cast<int>(flipUVs != 0) << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! FlipUVs does not match! MC: ", int{mc.flipUVs}, int{flipUVs != 0});
   }
   const auto numMeshes = ReadValue<uint64_t>(reader);
   if (numMeshes != static_cast<uint64_t>(mc.meshes.size())) {
-    out << "MISMATCH!!! NumMeshes does not match! MC: " << mc.meshes.size() << " VS BIN: " << numMeshes << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! NumMeshes does not match! MC: ", mc.meshes.size(), numMeshes);
   }
   const auto numTextures = ReadValue<uint16_t>(reader);
   if (numTextures != static_cast<uint16_t>(mc.loadedTextures.size())) {
-    out << "MISMATCH!!! NumTextures does not match! MC: " << mc.loadedTextures.size() << " VS BIN: " << numTextures
-        << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! NumTextures does not match! MC: ", mc.loadedTextures.size(), numTextures);
   }
 }
 
 static void VerifyVertices(FileReader& reader, const Mesh& mesh, std::ostream& out, bool& mismatch) {
   const auto count = ReadValue<uint32_t>(reader);
   if (count != static_cast<uint32_t>(mesh.vertices.size())) {
-    out << "MISMATCH!!! meshNumVert does not match! MC: " << mesh.vertices.size() << " VS BIN: " << count << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! meshNumVert does not match! MC: ", mesh.vertices.size(), count);
   }
   const std::vector<Vertex> read = ReadRecords<Vertex>(reader, count);
   // Surplus records in the file have no counterpart; records past the end of
@@ -91,8 +84,7 @@ static void VerifyVertices(FileReader& reader, const Mesh& mesh, std::ostream& o
 static void VerifyIndices(FileReader& reader, const Mesh& mesh, std::ostream& out, bool& mismatch) {
   const auto count = ReadValue<uint32_t>(reader);
   if (count != static_cast<uint32_t>(mesh.indices.size())) {
-    out << "MISMATCH!!! meshNumInd does not match! MC: " << mesh.indices.size() << " VS BIN: " << count << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! meshNumInd does not match! MC: ", mesh.indices.size(), count);
   }
   const std::vector<uint32_t> read = ReadRecords<uint32_t>(reader, count);
   const uint64_t compared = std::min<uint64_t>(count, mesh.indices.size());
@@ -125,8 +117,7 @@ static TextureMap::const_iterator FindTexture(const TextureMap& textures, const 
 static void VerifyTextures(FileReader& reader, const Mesh& mesh, std::ostream& out, bool& mismatch) {
   const auto count = ReadValue<uint16_t>(reader);
   if (count != static_cast<uint16_t>(mesh.textures.size())) {
-    out << "MISMATCH!!! meshNumTex does not match! MC: " << mesh.textures.size() << " VS BIN: " << count << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! meshNumTex does not match! MC: ", mesh.textures.size(), count);
   }
   for (uint32_t entry = 0; entry < count; ++entry) {
     const auto length = ReadValue<uint16_t>(reader);

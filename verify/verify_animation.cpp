@@ -219,14 +219,11 @@ static void VerifyBoneInfo(FileReader& reader, const BoneInfoMap& boneInfoMap, s
 void VerifyAnimationSections(FileReader& reader, const ModelContainer& mc, std::ostream& out, bool& mismatch) {
   const auto duration = ReadValue<float>(reader);
   if (FloatsDiffer(mc.animDuration, duration)) {
-    out << "MISMATCH!!! animDuration does not match! MC: " << mc.animDuration << " VS BIN: " << duration << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! animDuration does not match! MC: ", mc.animDuration, duration);
   }
   const auto ticksPerSecond = ReadValue<double>(reader);
   if (DoublesDiffer(mc.TicksPerSecond, ticksPerSecond)) {
-    out << "MISMATCH!!! TicksPerSecond does not match! MC: " << mc.TicksPerSecond << " VS BIN: " << ticksPerSecond
-        << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! TicksPerSecond does not match! MC: ", mc.TicksPerSecond, ticksPerSecond);
   }
 
   HierarchyNode root;
@@ -239,9 +236,7 @@ void VerifyAnimationSections(FileReader& reader, const ModelContainer& mc, std::
 
   const auto numBones = ReadValue<uint8_t>(reader);
   if (numBones != mc.bones.size()) {
-    out << "MISMATCH!!! numBones does not match! MC: " << mc.bones.size()
-        << " VS BIN: " << static_cast<unsigned>(numBones) << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! numBones does not match! MC: ", mc.bones.size(), unsigned{numBones});
   }
   out << "\033[95m";
   for (unsigned b = 0; b < numBones; ++b) {
@@ -251,9 +246,8 @@ void VerifyAnimationSections(FileReader& reader, const ModelContainer& mc, std::
 
   const auto numBoneInfos = ReadValue<uint8_t>(reader);
   if (numBoneInfos != mc.boneInfoMap.size()) {
-    out << "MISMATCH!!! numBoneInfos does not match! MC: " << mc.boneInfoMap.size()
-        << " VS BIN: " << static_cast<unsigned>(numBoneInfos) << std::endl;
-    mismatch = true;
+    PrintMismatch(out, mismatch, "MISMATCH!!! numBoneInfos does not match! MC: ", mc.boneInfoMap.size(),
+                  unsigned{numBoneInfos});
   }
   for (unsigned entry = 0; entry < numBoneInfos; ++entry) VerifyBoneInfo(reader, mc.boneInfoMap, out, mismatch);
   PrintStatusLine(out, "bone", mismatch);
