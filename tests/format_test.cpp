@@ -173,13 +173,10 @@ TEST(FileImage, RefusesWhatTheLayoutCannotCount) {
   for (const LimitCase& c : cases) {
     ModelContainer mc;
     c.build(mc);
-    std::ostringstream console;
-    std::streambuf* old = std::cout.rdbuf(console.rdbuf());
+    CaptureStdout console;
     std::string out;
-    const int code = SerializeModel(mc, out);
-    std::cout.rdbuf(old);
-    EXPECT_EQ(code, 8) << c.what;
-    EXPECT_EQ(console.str(), std::string(kErrorTag) + c.message);
+    EXPECT_EQ(SerializeModel(mc, out), 8) << c.what;
+    EXPECT_EQ(console.text(), std::string(kErrorTag) + c.message);
   }
   // Exactly at the limits is fine.
   ModelContainer mc;

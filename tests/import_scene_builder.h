@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
+
 template <typename T>
 T* NewArray(const std::vector<T>& values) {
   if (values.empty()) return nullptr;
@@ -131,20 +133,6 @@ inline void DeleteNodesIteratively(aiNode* root) {
 }
 
 using ScenePtr = std::unique_ptr<aiScene>;
-
-// Everything written to std::cout while alive.
-class CaptureStdout {
- public:
-  CaptureStdout() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
-  ~CaptureStdout() { std::cout.rdbuf(saved_); }
-  CaptureStdout(const CaptureStdout&) = delete;
-  CaptureStdout& operator=(const CaptureStdout&) = delete;
-  std::string text() const { return captured_.str(); }
-
- private:
-  std::ostringstream captured_;
-  std::streambuf* saved_;
-};
 
 inline constexpr const char* kErrorLine = "\033[31m[Error]\033[0m ";
 inline constexpr const char* kInfoLine = "\033[32m[Info]\033[0m ";

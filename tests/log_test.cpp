@@ -7,17 +7,8 @@
 
 #include "tests/test_support.h"
 
-// Captures what the logger echoes on the console.
-struct CaptureCout {
-  CaptureCout() : old(std::cout.rdbuf(captured.rdbuf())) {}
-  ~CaptureCout() { std::cout.rdbuf(old); }
-  std::string text() const { return captured.str(); }
-  std::ostringstream captured;
-  std::streambuf* old;
-};
-
 TEST(Logger, TagsLevelsAndEchoesToConsole) {
-  CaptureCout console;
+  CaptureStdout console;
   LogError("MC Error: (%d)\n", 5);
   LogInfo("Loading raw model...\n");
   EXPECT_EQ(console.text(),
@@ -42,11 +33,11 @@ TEST(Logger, PlaceholderWalk) {
       {"end%", "end7"},                                // a trailing '%' takes the argument, reads nothing past the end
   };
   for (const WalkCase& c : cases) {
-    CaptureCout console;
+    CaptureStdout console;
     LogInfo(c.format, 7);
     EXPECT_EQ(console.text(), std::string(kInfoTag) + c.expected) << c.format;
   }
-  CaptureCout console;
+  CaptureStdout console;
   LogInfo("%d|%d|%s|%s\n", -3, big, s, "%d");
   LogInfo("100%% %d %s\n");
   EXPECT_EQ(console.text(), std::string(kInfoTag) + "-3|4294967296|x%dy|%d\n" + kInfoTag + "100%% %d %s\n");
@@ -55,7 +46,7 @@ TEST(Logger, PlaceholderWalk) {
 TEST(Logger, ExtraArgumentsThrowAndPrintNothing) {
   const char* formats[] = {"no placeholder\n", "", "100%%d\n", "end%"};
   for (const char* format : formats) {
-    CaptureCout console;
+    CaptureStdout console;
     if (std::string(format) == "end%") {
       EXPECT_THROW(LogInfo(format, 1, 2), std::logic_error);
     } else {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +36,20 @@ void WriteFile(const fs::path& path, const std::string& bytes);
 
 inline fs::path FixturePath(const std::string& name) { return fs::path(VARNDEL_FIXTURES) / name; }
 inline fs::path ExamplePath(const std::string& name) { return fs::path(VARNDEL_EXAMPLES) / name; }
+
+// Everything written to std::cout while alive.
+class CaptureStdout {
+ public:
+  CaptureStdout() : saved_(std::cout.rdbuf(captured_.rdbuf())) {}
+  ~CaptureStdout() { std::cout.rdbuf(saved_); }
+  CaptureStdout(const CaptureStdout&) = delete;
+  CaptureStdout& operator=(const CaptureStdout&) = delete;
+  std::string text() const { return captured_.str(); }
+
+ private:
+  std::ostringstream captured_;
+  std::streambuf* saved_;
+};
 
 // Expected console and log text of a run.
 inline std::string Info(const std::string& text) { return "\033[32m[Info]\033[0m " + text; }
