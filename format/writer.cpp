@@ -6,13 +6,26 @@
 #include "log/log.h"
 #include "model/model.h"
 
+// Logs message with the actual value when value is above what its count or
+// length field can hold. The model is then refused, so that no count ever
+// disagrees with what follows it.
+static bool Exceeds(uint64_t value, uint64_t limit, const char* message) {
+  if (value <= limit) return false;
+  LogError(message, value);
+  return true;
+}
+
 // Node records depth-first pre-order, with an explicit stack: the hierarchy
 // can be deeper than the call stack.
-static void AppendHierarchy(const HierarchyNode& root, std::string& out) {
+static int AppendHierarchy(const HierarchyNode& root, std::string& out) {
   std::vector<const HierarchyNode*> pending{&root};
   while (!pending.empty()) {
     const HierarchyNode& node = *pending.back();
     pending.pop_back();
+    if (Exceeds(node.name.size(), kMaxNodeNameLength,
+                "Node names may not be longer than 4,294,967,295 bytes! Current name has %d bytes.\n")) {
+      return kFormatLimitExceeded;
+    }
     AppendValue(out, node.transformation);
     AppendValue(out, static_cast<uint32_t>(node.name.size()));
     out += node.name;
@@ -20,91 +33,61 @@ static void AppendHierarchy(const HierarchyNode& root, std::string& out) {
     const size_t children = std::min<size_t>(node.childrenCount, node.children.size());
     for (size_t i = children; i-- > 0;) pending.push_back(&node.children[i]);
   }
-}
-
-// Refuses what the one- and two-byte count and length fields cannot hold, so
-// that no count ever disagrees with what follows it.
-static int CheckHierarchyLimits(const HierarchyNode& root) {
-  std::vector<const HierarchyNode*> pending{&root};
-  while (!pending.empty()) {
-    const HierarchyNode& node = *pending.back();
-    pending.pop_back();
-    if (node.name.size() > kMaxNodeNameLength) {
-      LogError("Node names may not be longer than 4,294,967,295 bytes! Current name has %d bytes.\n",
-               static_cast<uint64_t>(node.name.size()));
-      return kFormatLimitExceeded;
-    }
-    for (const HierarchyNode& child : node.children) pending.push_back(&child);
-  }
   return kSuccess;
 }
 
-static int CheckAnimationLimits(const ModelContainer& mc) {
-  if (mc.bones.size() > kMaxBones) {
-    LogError("Models may not have more than 255 bones! Current model has %d bones.\n",
-             static_cast<uint64_t>(mc.bones.size()));
-    return kFormatLimitExceeded;
-  }
-  if (mc.boneInfoMap.size() > kMaxBones) {
-    LogError("Models may not have more than 255 bone infos! Current model has %d bone infos.\n",
-             static_cast<uint64_t>(mc.boneInfoMap.size()));
-    return kFormatLimitExceeded;
-  }
-  for (const Bone& bone : mc.bones) {
-    const uint64_t keys = std::max({bone.m_Positions.size(), bone.m_Rotations.size(), bone.m_Scales.size()});
-    if (keys > kMaxKeys) {
-      LogError("Bone tracks may not have more than 2,147,483,647 keys! Current track has %d keys.\n", keys);
-      return kFormatLimitExceeded;
-    }
-    if (bone.m_Name.size() > kMaxShortLength) {
-      LogError("Bone names may not be longer than 65,535 bytes! Current name has %d bytes.\n",
-               static_cast<uint64_t>(bone.m_Name.size()));
-      return kFormatLimitExceeded;
-    }
-  }
-  for (const auto& [name, info] : mc.boneInfoMap) {
-    if (name.size() > kMaxShortLength) {
-      LogError("Bone names may not be longer than 65,535 bytes! Current name has %d bytes.\n",
-               static_cast<uint64_t>(name.size()));
-      return kFormatLimitExceeded;
-    }
-  }
-  return CheckHierarchyLimits(mc.rootNode);
-}
-
+// The count written is the list length, which the import keeps equal to
+// m_NumPositions and friends.
 template <typename Key>
-static void AppendKeys(std::string& out, const std::vector<Key>& keys) {
+static int AppendKeys(std::string& out, const std::vector<Key>& keys) {
+  if (Exceeds(keys.size(), kMaxKeys,
+              "Bone tracks may not have more than 2,147,483,647 keys! Current track has %d keys.\n")) {
+    return kFormatLimitExceeded;
+  }
   AppendValue(out, static_cast<int32_t>(keys.size()));
   AppendBlock(out, keys);
+  return kSuccess;
 }
 
-static void AppendAnimation(const ModelContainer& mc, std::string& out) {
+static constexpr const char* kBoneNameTooLong =
+    "Bone names may not be longer than 65,535 bytes! Current name has %d bytes.\n";
+
+static int AppendAnimation(const ModelContainer& mc, std::string& out) {
   AppendValue(out, mc.animDuration);
   AppendValue(out, mc.TicksPerSecond);
-  AppendHierarchy(mc.rootNode, out);
+  if (const int code = AppendHierarchy(mc.rootNode, out); code != kSuccess) return code;
 
+  if (Exceeds(mc.bones.size(), kMaxBones, "Models may not have more than 255 bones! Current model has %d bones.\n")) {
+    return kFormatLimitExceeded;
+  }
   AppendValue(out, static_cast<uint8_t>(mc.bones.size()));
   for (const Bone& bone : mc.bones) {
-    // The counts written are the list lengths, which the import keeps equal
-    // to m_NumPositions and friends.
-    AppendKeys(out, bone.m_Positions);
-    AppendKeys(out, bone.m_Rotations);
-    AppendKeys(out, bone.m_Scales);
+    if (AppendKeys(out, bone.m_Positions) != kSuccess || AppendKeys(out, bone.m_Rotations) != kSuccess ||
+        AppendKeys(out, bone.m_Scales) != kSuccess) {
+      return kFormatLimitExceeded;
+    }
     AppendValue(out, bone.m_PosKeyMaxTime);
     AppendValue(out, bone.m_RotKeyMaxTime);
     AppendValue(out, bone.m_ScaleKeyMaxTime);
+    if (Exceeds(bone.m_Name.size(), kMaxShortLength, kBoneNameTooLong)) return kFormatLimitExceeded;
     AppendValue(out, static_cast<uint16_t>(bone.m_Name.size()));
     out += bone.m_Name;
     AppendValue(out, bone.m_ID);
   }
 
+  if (Exceeds(mc.boneInfoMap.size(), kMaxBones,
+              "Models may not have more than 255 bone infos! Current model has %d bone infos.\n")) {
+    return kFormatLimitExceeded;
+  }
   AppendValue(out, static_cast<uint8_t>(mc.boneInfoMap.size()));
   for (const auto& [name, info] : mc.boneInfoMap) {
+    if (Exceeds(name.size(), kMaxShortLength, kBoneNameTooLong)) return kFormatLimitExceeded;
     AppendValue(out, static_cast<uint16_t>(name.size()));
     out += name;
     AppendValue(out, info.ID);
     AppendValue(out, info.offset);
   }
+  return kSuccess;
 }
 
 // Bytes of the header and mesh sections, so the image grows only once.
@@ -119,9 +102,8 @@ static size_t MeshSectionsSize(const ModelContainer& mc) {
 
 int SerializeModel(const ModelContainer& mc, std::string& out) {
   out.reserve(out.size() + MeshSectionsSize(mc));
-  if (mc.loadedTextures.size() > kMaxTextures) {
-    LogError("Models may not have more than 65,535 textures! Current model has %d textures.\n",
-             static_cast<uint64_t>(mc.loadedTextures.size()));
+  if (Exceeds(mc.loadedTextures.size(), kMaxTextures,
+              "Models may not have more than 65,535 textures! Current model has %d textures.\n")) {
     return kFormatLimitExceeded;
   }
   AppendValue(out, static_cast<uint8_t>(mc.isAnimatedModel));
@@ -130,32 +112,28 @@ int SerializeModel(const ModelContainer& mc, std::string& out) {
   AppendValue(out, static_cast<uint16_t>(mc.loadedTextures.size()));
 
   for (const Mesh& mesh : mc.meshes) {
-    if (mesh.vertices.size() > kMaxMeshElements) {
-      LogError("Meshes may not have more than 4,294,967,295 vertices! Current mesh has %d vertices.\n",
-               static_cast<uint64_t>(mesh.vertices.size()));
+    if (Exceeds(mesh.vertices.size(), kMaxMeshElements,
+                "Meshes may not have more than 4,294,967,295 vertices! Current mesh has %d vertices.\n")) {
       return kMeshTooLarge;
     }
     AppendValue(out, static_cast<uint32_t>(mesh.vertices.size()));
     AppendBlock(out, mesh.vertices);
 
-    if (mesh.indices.size() > kMaxMeshElements) {
-      LogError("Meshes may not have more than 4,294,967,295 indices! Current mesh has %d indices.\n",
-               static_cast<uint64_t>(mesh.indices.size()));
+    if (Exceeds(mesh.indices.size(), kMaxMeshElements,
+                "Meshes may not have more than 4,294,967,295 indices! Current mesh has %d indices.\n")) {
       return kMeshTooLarge;
     }
     AppendValue(out, static_cast<uint32_t>(mesh.indices.size()));
     AppendBlock(out, mesh.indices);
 
-    if (mesh.textures.size() > kMaxTextures) {
-      LogError("Meshes may not have more than 65,535 textures! Current mesh has %d textures.\n",
-               static_cast<uint64_t>(mesh.textures.size()));
+    if (Exceeds(mesh.textures.size(), kMaxTextures,
+                "Meshes may not have more than 65,535 textures! Current mesh has %d textures.\n")) {
       return kFormatLimitExceeded;
     }
     AppendValue(out, static_cast<uint16_t>(mesh.textures.size()));
     for (const auto& [path, type] : mesh.textures) {
-      if (path.size() > kMaxShortLength) {
-        LogError("Texture paths may not be longer than 65,535 bytes! Current path has %d bytes.\n",
-                 static_cast<uint64_t>(path.size()));
+      if (Exceeds(path.size(), kMaxShortLength,
+                  "Texture paths may not be longer than 65,535 bytes! Current path has %d bytes.\n")) {
         return kFormatLimitExceeded;
       }
       AppendValue(out, static_cast<uint16_t>(path.size()));
@@ -164,11 +142,7 @@ int SerializeModel(const ModelContainer& mc, std::string& out) {
     }
   }
 
-  if (mc.isAnimatedModel) {
-    if (const int code = CheckAnimationLimits(mc); code != kSuccess) return code;
-    AppendAnimation(mc, out);
-  }
-  return kSuccess;
+  return mc.isAnimatedModel ? AppendAnimation(mc, out) : kSuccess;
 }
 
 int GenerateModelFile() { return GenerateModelFile(modelContainer); }

@@ -38,7 +38,7 @@ TEST(ImportAnimation, LogsAndLeavesAnimationDataEmptyWithoutAnimation) {
     unsigned count;                  // what mNumAnimations says
     const char* out;
   };
-  const std::string info = std::string(kInfoLine) + "Animated model file supplied does not contain animations!\n";
+  const std::string info = Info("Animated model file supplied does not contain animations!\n");
   const Case cases[] = {
       {"no animation array", true, {}, 0, info.c_str()},
       {"array but count 0", true, {MakeAnimation(5, 5, {MakeChannel("hip")})}, 0, info.c_str()},

@@ -182,7 +182,7 @@ TEST(ConvertScene, RefusesBrokenScenesWithoutTouchingTheContainer) {
 
     CaptureStdout out;
     EXPECT_EQ(ConvertScene(*scene, mc), 4);
-    EXPECT_EQ(out.text(), std::string(kErrorLine) + c.message);
+    EXPECT_EQ(out.text(), Error(c.message));
     EXPECT_EQ(mc.modelDirectory, "before");
     EXPECT_TRUE(mc.meshes.empty());
     EXPECT_EQ(mc.loadedTextures, std::vector<std::string>{"old.png"});
@@ -254,7 +254,7 @@ TEST(LoadModel, MissingFileLogsAssimpErrorAndChangesNothing) {
   CaptureStdout out;
   EXPECT_EQ(LoadModel(mc), 4);
   const std::string text = out.text();
-  const std::string prefix = std::string(kErrorLine) + "Assimp read file error! ";
+  const std::string prefix = Error("Assimp read file error! ");
   EXPECT_EQ(text.substr(0, prefix.size()), prefix);
   EXPECT_EQ(text.find('\n'), text.size() - 1) << text;  // one line
   EXPECT_TRUE(mc.modelDirectory.empty());

@@ -133,6 +133,3 @@ inline void DeleteNodesIteratively(aiNode* root) {
 }
 
 using ScenePtr = std::unique_ptr<aiScene>;
-
-inline constexpr const char* kErrorLine = "\033[31m[Error]\033[0m ";
-inline constexpr const char* kInfoLine = "\033[32m[Info]\033[0m ";

@@ -137,56 +137,57 @@ static bool KeyListsEqual(const ReadKeyList<Key>& read, const std::vector<Key>& 
   return true;
 }
 
+// Prints "MISMATCH!!! bone[<b>" and the text, and sets the run's flag.
+struct BoneLine {
+  std::ostream& out;
+  unsigned b;
+  bool& mismatch;
+  std::ostream& operator()(const char* text) const {
+    mismatch = true;
+    return out << "MISMATCH!!! bone[" << b << text;
+  }
+};
+
+// One key kind: its count, then the list read by that count. own is null for
+// records beyond the container's bones, which are only read.
+template <typename Key>
+static void VerifyKeys(FileReader& reader, const BoneLine& line, const std::vector<Key>* own, int32_t ownCount,
+                       const char* countText, const char* listText) {
+  const auto count = ReadValue<int32_t>(reader);
+  if (own && count != ownCount) line(countText) << ownCount << " VS BIN: " << count << std::endl;
+  const auto keys = ReadKeys<Key>(reader, count);
+  if (own && !KeyListsEqual(keys, *own)) line(listText) << std::endl;
+}
+
+static void VerifyMaxTime(FileReader& reader, const BoneLine& line, const float* own, const char* text) {
+  const auto time = ReadValue<float>(reader);
+  if (own && FloatsDiffer(*own, time)) line(text) << *own << " VS BIN: " << time << std::endl;
+}
+
 // Reads bone record b and compares it with bone, which is null for records
 // beyond the container's bones: those are only read, to stay in position.
 static void VerifyBone(FileReader& reader, unsigned b, const Bone* bone, std::ostream& out, bool& mismatch) {
-  const auto line = [&](const char* text) -> std::ostream& {
-    mismatch = true;
-    return out << "MISMATCH!!! bone[" << b << text;
-  };
-
-  const auto numPositions = ReadValue<int32_t>(reader);
-  if (bone && numPositions != bone->m_NumPositions) {
-    line("] m_NumPositions does not match! MC: ") << bone->m_NumPositions << " VS BIN: " << numPositions << std::endl;
-  }
-  const auto positions = ReadKeys<PositionKey>(reader, numPositions);
-  if (bone && !KeyListsEqual(positions, bone->m_Positions)) line("] m_Positions vector does not match!") << std::endl;
-
-  const auto numRotations = ReadValue<int32_t>(reader);
-  if (bone && numRotations != bone->m_NumRotations) {
-    line("] m_NumRotations does not match! MC: ") << bone->m_NumRotations << " VS BIN: " << numRotations << std::endl;
-  }
-  const auto rotations = ReadKeys<RotationKey>(reader, numRotations);
-  if (bone && !KeyListsEqual(rotations, bone->m_Rotations)) line("] m_Rotations vector does not match!") << std::endl;
-
-  const auto numScalings = ReadValue<int32_t>(reader);
-  if (bone && numScalings != bone->m_NumScalings) {
-    line("] m_NumScalings does not match! MC: ") << bone->m_NumScalings << " VS BIN: " << numScalings << std::endl;
-  }
-  const auto scales = ReadKeys<ScaleKey>(reader, numScalings);
-  if (bone && !KeyListsEqual(scales, bone->m_Scales)) line("] m_Scales vector does not match!") << std::endl;
+  const BoneLine line{out, b, mismatch};
+  VerifyKeys(reader, line, bone ? &bone->m_Positions : nullptr, bone ? bone->m_NumPositions : 0,
+             "] m_NumPositions does not match! MC: ", "] m_Positions vector does not match!");
+  VerifyKeys(reader, line, bone ? &bone->m_Rotations : nullptr, bone ? bone->m_NumRotations : 0,
+             "] m_NumRotations does not match! MC: ", "] m_Rotations vector does not match!");
+  VerifyKeys(reader, line, bone ? &bone->m_Scales : nullptr, bone ? bone->m_NumScalings : 0,
+             "] m_NumScalings does not match! MC: ", "] m_Scales vector does not match!");
 
   // These three texts have no "] ": the index runs into the field name.
-  const auto posMax = ReadValue<float>(reader);
-  if (bone && FloatsDiffer(bone->m_PosKeyMaxTime, posMax)) {
-    line("m_PosKeyMaxTime does not match! MC: ") << bone->m_PosKeyMaxTime << " VS BIN: " << posMax << std::endl;
-  }
-  const auto rotMax = ReadValue<float>(reader);
-  if (bone && FloatsDiffer(bone->m_RotKeyMaxTime, rotMax)) {
-    line("m_RotKeyMaxTime does not match! MC: ") << bone->m_RotKeyMaxTime << " VS BIN: " << rotMax << std::endl;
-  }
-  const auto scaleMax = ReadValue<float>(reader);
-  if (bone && FloatsDiffer(bone->m_ScaleKeyMaxTime, scaleMax)) {
-    line("m_ScaleKeyMaxTime does not match! MC: ") << bone->m_ScaleKeyMaxTime << " VS BIN: " << scaleMax << std::endl;
-  }
+  VerifyMaxTime(reader, line, bone ? &bone->m_PosKeyMaxTime : nullptr, "m_PosKeyMaxTime does not match! MC: ");
+  VerifyMaxTime(reader, line, bone ? &bone->m_RotKeyMaxTime : nullptr, "m_RotKeyMaxTime does not match! MC: ");
+  VerifyMaxTime(reader, line, bone ? &bone->m_ScaleKeyMaxTime : nullptr, "m_ScaleKeyMaxTime does not match! MC: ");
 
   const auto nameLength = ReadValue<uint16_t>(reader);
   if (bone && nameLength != static_cast<uint16_t>(bone->m_Name.size())) {
     line("] m_Name length does not match! MC: ") << bone->m_Name.size() << " VS BIN: " << nameLength << std::endl;
   }
   const std::string name = ReadName(reader, nameLength);
-  if (bone && name != bone->m_Name)
+  if (bone && name != bone->m_Name) {
     line("] m_Name does not match! MC: ") << bone->m_Name << " VS BIN: " << name << std::endl;
+  }
 
   const auto id = ReadValue<int32_t>(reader);
   if (bone && id != bone->m_ID) line("] m_ID does not match! MC: ") << bone->m_ID << " VS BIN: " << id << std::endl;
