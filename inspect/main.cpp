@@ -1,0 +1,49 @@
+#include <cstring>
+#include <iostream>
+
+#include "inspect/commands.h"
+
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(int argc, char** argv);
+  const char* summary;
+};
+
+constexpr Command kCommands[] = {
+    {"info", RunInfo, "summary of a compiled model file"},
+    {"json", RunJson, "the same facts as one JSON document"},
+    {"check", RunCheck, "judge files the way an engine would load them"},
+    {"diff", RunDiff, "compare two compiled files field by field"},
+    {"render", RunRender, "draw a compiled file into a PNG"},
+};
+
+void PrintUsage(std::ostream& out) {
+  out << "usage: varndel-inspect <command> [options] FILE...\n\ncommands:\n";
+  for (const Command& command : kCommands) out << "  " << command.name << "\t" << command.summary << "\n";
+  out << "\nvarndel-inspect <command> --help shows a command's options.\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "varndel-inspect " << VARNDEL_VERSION << "\n";
+    return 0;
+  }
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 1, argv + 1);
+  }
+  std::cerr << "varndel-inspect: unknown command '" << argv[1] << "'\n";
+  PrintUsage(std::cerr);
+  return 2;
+}
