@@ -145,9 +145,9 @@ TEST(AnimatedPipeline, CompilesSkinnedGltfToExactBytesAndVerifies) {
   fs::copy_file(FixturePath("skinned.gltf"), dir.path / "skinned.gltf");
   RunResult run = RunVarndel({"1", "0", "skinned.gltf"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, "\033[0m" + SuccessLog(true, "skinned.animbin", "skinned.gltf") + MatchingReport(2, true));
+  EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(true, "skinned.animbin", "skinned.gltf") + MatchingReport(2, true)));
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), SuccessLog(true, "skinned.animbin", "skinned.gltf"));
+  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(SuccessLog(true, "skinned.animbin", "skinned.gltf")));
   const std::string file = ReadFile(dir.path / "skinned.animbin");
   const std::string expected = SkinnedAnimbin();
   ASSERT_EQ(file.size(), 1671u);
@@ -163,8 +163,8 @@ TEST(AnimatedPipeline, ModelWithoutAnimationGetsEmptyAnimationSections) {
   EXPECT_EQ(run.exitCode, 0) << run.out;
   const std::string log =
       SuccessLog(true, "tri.animbin", "tri.obj", Info("Animated model file supplied does not contain animations!\n"));
-  EXPECT_EQ(run.out, "\033[0m" + log + MatchingReport(1, true));
-  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
+  EXPECT_EQ(run.out, TextMode("\033[0m" + log + MatchingReport(1, true)));
+  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(log));
 
   Bytes tail;
   tail.f32(0).f64(0);            // animDuration, TicksPerSecond

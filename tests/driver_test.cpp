@@ -21,9 +21,9 @@ TEST(Driver, TooFewArgumentsPrintUsageAndLogNothing) {
   for (const auto& args : commandLines) {
     ScratchDir dir;
     RunResult run = RunVarndel(args, dir.path);
-    EXPECT_EQ(run.out, kReset + kUsage);
+    EXPECT_EQ(run.out, TextMode(kReset + kUsage));
     EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_FALSE(fs::exists(dir.path / "Logs"));
   }
   // An earlier run's log survives a usage-only run byte for byte.
@@ -46,9 +46,9 @@ TEST(Driver, BadArgumentsGiveCode2OnConsoleAndInLog) {
     fs::create_directory(dir.path / "Logs");
     WriteFile(dir.path / "Logs/Log.txt", "an older run's text that must go\n");
     RunResult run = RunVarndel(args, dir.path);
-    EXPECT_EQ(run.out, kReset + kArgumentError) << args[0];
-    EXPECT_EQ(run.exitCode, 255);
-    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), kArgumentError);
+    EXPECT_EQ(run.out, TextMode(kReset + kArgumentError)) << args[0];
+    EXPECT_EQ(run.exitCode, kExitFailure);
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(kArgumentError));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);  // Logs only
   }
 }
@@ -57,9 +57,9 @@ TEST(Driver, RegularFileNamedLogsEndsTheRunWithAClearError) {
   ScratchDir dir;
   WriteFile(dir.path / "Logs", "not a directory");
   RunResult run = RunVarndel({"2", "0", "model.obj"}, dir.path);
-  EXPECT_EQ(run.exitCode, 255);
-  EXPECT_EQ(run.out, kReset);  // the message never reached the console
-  EXPECT_EQ(run.err, "Varndel: filesystem error: cannot create directories: File exists [Logs/]\n");
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.out, TextMode(kReset));  // the message never reached the console
+  EXPECT_EQ(run.err, TextMode("Varndel: filesystem error: cannot create directories: File exists [Logs/]\n"));
   EXPECT_EQ(ReadFile(dir.path / "Logs"), "not a directory");
 }
 
@@ -67,7 +67,22 @@ TEST(Driver, UnopenableLogFileStillEchoesEveryMessage) {
   ScratchDir dir;
   fs::create_directories(dir.path / "Logs/Log.txt");  // a directory where the file should be
   RunResult run = RunVarndel({"0", "7", "model.obj"}, dir.path);
-  EXPECT_EQ(run.out, kReset + kArgumentError);
+  EXPECT_EQ(run.out, TextMode(kReset + kArgumentError));
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.exitCode, kExitFailure);
 }
+
+#ifdef _WIN32
+// Text-mode streams end lines with CRLF on Windows, and the caller sees the
+// whole exit status.
+TEST(Driver, WindowsCrLfLinesAndFullExitStatus) {
+  ScratchDir dir;
+  RunResult run = RunVarndel({"2", "0", "model.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, -1);
+  EXPECT_EQ(run.out, "\033[0m\033[31m[Error]\033[0m MC Error: (2)\r\n");
+  EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), "\033[31m[Error]\033[0m MC Error: (2)\r\n");
+  RunResult usage = RunVarndel({}, dir.path);
+  EXPECT_EQ(usage.exitCode, -1);
+  EXPECT_EQ(usage.out.substr(0, 14), "\033[0mUsage:\r\nVar");
+}
+#endif

@@ -32,10 +32,10 @@ TEST(StaticPipeline, CompilesTriangleToExactBytesAndVerifies) {
     const std::string input = (dir.path / "tri.obj").string();
     RunResult run = RunVarndel({"0", flip ? "1" : "0", input}, dir.path);
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, "tri.staticbin", input) + MatchingReport(1));
+    EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(false, "tri.staticbin", input) + MatchingReport(1)));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(ReadFile(dir.path / "tri.staticbin"), TriangleImage(flip, dir.path.string() + "\\tri.png"));
-    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), SuccessLog(false, "tri.staticbin", input));
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(SuccessLog(false, "tri.staticbin", input)));
   }
 }
 
@@ -61,7 +61,7 @@ TEST(StaticPipeline, OutputNamesAndPlaces) {
     RunResult run = RunVarndel(args, dir.path);
     const std::string outputName = fs::path(c.output).filename().string();
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, outputName, c.inputShown) + MatchingReport(1));
+    EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(false, outputName, c.inputShown) + MatchingReport(1)));
     EXPECT_EQ(ReadFile(dir.path / c.output), TriangleImage(false, "m\\tri.png"));
   }
 }
@@ -80,12 +80,12 @@ TEST(StaticPipeline, UnreadableInputFailsWithCode4AndDeletesNothing) {
     fs::create_directory(dir.path / "folder.obj");  // Linux would let Assimp read it as an empty model
     WriteFile(dir.path / (name + ".staticbin"), "an older compile");
     RunResult run = RunVarndel({"0", "0", name + ".obj"}, dir.path);
-    EXPECT_EQ(run.exitCode, 255);
+    EXPECT_EQ(run.exitCode, kExitFailure);
     const std::string log = Info("Loading raw model...\n") +
                             Error("Assimp read file error! Unable to open file \"" + name + ".obj\".\n") +
                             Error("MC Error: (4)\n");
-    EXPECT_EQ(run.out, "\033[0m" + log);
-    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), log);
+    EXPECT_EQ(run.out, TextMode("\033[0m" + log));
+    EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(log));
     EXPECT_EQ(ReadFile(dir.path / (name + ".staticbin")), "an older compile");
   }
 }
@@ -96,9 +96,9 @@ TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
   fs::create_directory(dir.path / "tri.staticbin");  // the output path is taken by a directory
   WriteFile(dir.path / "tri.staticbin/keep", "x");
   RunResult run = RunVarndel({"0", "0", "tri.obj"}, dir.path);
-  EXPECT_EQ(run.exitCode, 255);
-  EXPECT_EQ(run.out, "\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
-                         Info("Generating binary model file...\n") + Error("MC Error: (5)\n"));
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_EQ(run.out, TextMode("\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
+                         Info("Generating binary model file...\n") + Error("MC Error: (5)\n")));
   EXPECT_EQ(ReadFile(dir.path / "tri.staticbin/keep"), "x");
 
   // A directory that does not exist is not created.
@@ -108,15 +108,18 @@ TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
 }
 
 TEST(StaticPipeline, FailedWriteRemovesThePartialFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a file size limit (ulimit -f)";
+#endif
   ScratchDir dir;
   fs::copy_file(ExamplePath("crate.obj"), dir.path / "crate.obj");
   fs::copy_file(ExamplePath("crate.mtl"), dir.path / "crate.mtl");
   WriteFile(dir.path / "crate.staticbin", "stale");
   // 512-byte file size limit: the log fits, the 2 KiB image does not.
   RunResult run = RunVarndel({"0", "0", "crate.obj"}, dir.path, "trap '' XFSZ; ulimit -f 1");
-  EXPECT_EQ(run.exitCode, 255) << run.out << run.err;
-  EXPECT_EQ(run.out, "\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
-                         Info("Generating binary model file...\n") + Error("MC Error: (6)\n"));
+  EXPECT_EQ(run.exitCode, kExitFailure) << run.out << run.err;
+  EXPECT_EQ(run.out, TextMode("\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
+                         Info("Generating binary model file...\n") + Error("MC Error: (6)\n")));
   EXPECT_FALSE(fs::exists(dir.path / "crate.staticbin"));
 }
 
@@ -127,7 +130,7 @@ TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
   fs::copy_file(FixturePath("materials.mtl"), dir.path / "m/materials.mtl");
   RunResult run = RunVarndel({"0", "0", "m/materials.obj"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, "\033[0m" + SuccessLog(false, "materials.staticbin", "m/materials.obj") + MatchingReport(3));
+  EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(false, "materials.staticbin", "m/materials.obj") + MatchingReport(3)));
 
   const std::string image = ReadFile(dir.path / "m/materials.staticbin");
   EXPECT_EQ(image.substr(0, 12), Bytes().u8(0).u8(0).u64(3).u16(4).data);
@@ -147,3 +150,51 @@ TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
   at += metal.data.size() + texturesAt;
   EXPECT_EQ(image.substr(at), reused);
 }
+
+TEST(StaticPipeline, ReadBackMismatchExitsWithMinus666AndKeepsTheFile) {
+  ScratchDir dir;
+  WriteFile(dir.path / "nan.obj", "v nan 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");  // NaN never compares equal
+  RunResult run = RunVarndel({"0", "0", "nan.obj"}, dir.path);
+  EXPECT_EQ(run.exitCode, kExitMismatch);
+  EXPECT_NE(run.out.find(TextMode("\033[31m// - BIN FILE GOT PROBLEM!!!!!!!!!!!\033[0m\n")), std::string::npos)
+      << run.out;
+  EXPECT_EQ(ReadFile(dir.path / "nan.staticbin").size(), 12u + 4 + 3 * 88 + 4 + 3 * 4 + 2);
+}
+
+#ifdef _WIN32
+// Windows file names: any case matches, '\' alone separates, a drive letter
+// starts an absolute path (under Wine also Z:, the build machine's root).
+TEST(StaticPipeline, WindowsPathForms) {
+  auto check = [](const std::string& input, const std::string& inputShown, const std::string& outputName,
+                  const std::string& modelDirectory, const fs::path& cwd) {
+    RunResult run = RunVarndel({"0", "0", input}, cwd);
+    EXPECT_EQ(run.exitCode, 0) << input << run.out;
+    EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(false, outputName, inputShown) + MatchingReport(1)));
+    EXPECT_EQ(ReadFile(cwd / "m" / outputName), TriangleImage(false, modelDirectory + "\\tri.png")) << input;
+    EXPECT_EQ(ReadFile(cwd / "Logs/Log.txt"), TextMode(SuccessLog(false, outputName, inputShown)));
+  };
+  struct Case {
+    std::string input, inputShown, outputName, modelDirectory;
+  };
+  const Case relative[] = {
+      {"M\\TRI.OBJ", "M\\TRI.obj", "TRI.staticbin", "M"},  // the file is m\tri.obj
+      {"m\\tri.obj", "m\\tri.obj", "tri.staticbin", "m"},
+      {".\\m\\\\Tri.Obj", ".\\m\\\\Tri.obj", "Tri.staticbin", ".\\m"},
+  };
+  for (const Case& c : relative) {
+    ScratchDir dir;
+    fs::create_directory(dir.path / "m");
+    CopyTriangle(dir.path / "m");
+    check(c.input, c.inputShown, c.outputName, c.modelDirectory, dir.path);
+  }
+  for (size_t form = 0;; ++form) {
+    ScratchDir dir;
+    const std::vector<std::string> forms = DriveLetterForms(dir.path);
+    if (form >= forms.size()) break;
+    fs::create_directory(dir.path / "m");
+    CopyTriangle(dir.path / "m");
+    const std::string input = forms[form] + "\\M\\tri.OBJ";
+    check(input, forms[form] + "\\M\\tri.obj", "tri.staticbin", forms[form] + "\\M", dir.path);
+  }
+}
+#endif

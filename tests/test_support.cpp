@@ -1,75 +1,38 @@
 #include "tests/test_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-static void ReadBoth(int outFd, int errFd, std::string& out, std::string& err) {
-  pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-  std::string* sinks[2] = {&out, &err};
-  int open = 2;
-  char buffer[65536];
-  while (open > 0) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-    }
-  }
+RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, const std::string& shellPrefix) {
+  if (shellPrefix.empty()) return RunProcess(VARNDEL_EXE, args, cwd);
+#ifdef _WIN32
+  throw std::logic_error("a shell prefix needs /bin/sh");
+#else
+  std::vector<std::string> shellArgs{"-c", shellPrefix + "; exec \"$0\" \"$@\"", VARNDEL_EXE};
+  shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+  return RunProcess("/bin/sh", shellArgs, cwd);
+#endif
 }
 
-RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, const std::string& shellPrefix) {
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) throw std::runtime_error("pipe failed");
-  const pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (chdir(cwd.c_str()) != 0) _exit(127);
-    std::vector<std::string> argvStrings;
-    if (!shellPrefix.empty()) {
-      argvStrings = {"/bin/sh", "-c", shellPrefix + "; exec \"$0\" \"$@\"", VARNDEL_EXE};
-    } else {
-      argvStrings = {VARNDEL_EXE};
-    }
-    argvStrings.insert(argvStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& s : argvStrings) argv.push_back(s.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
+std::string TextMode(const std::string& text) {
+#ifdef _WIN32
+  std::string converted;
+  for (char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  RunResult result;
-  ReadBoth(outPipe[0], errPipe[0], result.out, result.err);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return result;
+  return converted;
+#else
+  return text;
+#endif
 }
 
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
-  path = fs::absolute("scratch-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  // Unique within the process; each test process has a working directory of its own.
+  path = fs::absolute("scratch-" + std::to_string(counter++));
   fs::remove_all(path);
   fs::create_directories(path);
 }

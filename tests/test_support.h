@@ -13,14 +13,44 @@
 namespace fs = std::filesystem;
 
 struct RunResult {
-  int exitCode = -1;  // the low 8 bits, as a POSIX shell sees them
+  // As the platform reports it: the low 8 bits on POSIX, as a shell sees
+  // them; the whole 32-bit exit status on Windows.
+  int exitCode = -1;
   std::string out;
   std::string err;
 };
 
+// The compiler's exit codes -1 and -666 as RunResult::exitCode shows them.
+#ifdef _WIN32
+inline constexpr int kExitFailure = -1;
+inline constexpr int kExitMismatch = -666;
+#else
+inline constexpr int kExitFailure = 255;
+inline constexpr int kExitMismatch = 102;
+#endif
+
+// Text as a text-mode stream of the binary writes it (console, log file):
+// every "\n" becomes "\r\n" on Windows, unchanged elsewhere.
+std::string TextMode(const std::string& text);
+
+// Runs program (looked up on PATH when it has no directory part, on POSIX)
+// with args in directory cwd; captures both output streams.
+RunResult RunProcess(const fs::path& program, const std::vector<std::string>& args, const fs::path& cwd);
+
 // Runs the Varndel binary with args in directory cwd. A non-empty shellPrefix
-// is run by /bin/sh before exec'ing the binary (for ulimit and the like).
+// is run by /bin/sh before exec'ing the binary (for ulimit and the like;
+// POSIX only).
 RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, const std::string& shellPrefix = "");
+
+#ifdef _WIN32
+// The drive-letter spellings of the absolute path dir, with '\' only: its
+// own, and under Wine also the one through Z:, the build machine's root.
+std::vector<std::string> DriveLetterForms(const fs::path& dir);
+#endif
+
+// A new, empty, uniquely named directory below the system's temporary
+// directory.
+fs::path MakeTemporaryDirectory();
 
 // A new empty directory below the working directory, removed afterwards.
 struct ScratchDir {
