@@ -191,7 +191,7 @@ TEST(WindowsParity, ExamplesAndFixturesCompileToTheSameBytes) {
   if (windowsExe == nullptr || wine == nullptr) GTEST_SKIP() << "VARNDEL_WINDOWS_EXE and VARNDEL_WINE not set";
 
   int compared = 0;
-  for (const fs::path source : {fs::path(VARNDEL_EXAMPLES), fs::path(VARNDEL_FIXTURES)}) {
+  for (const fs::path& source : {fs::path(VARNDEL_EXAMPLES), fs::path(VARNDEL_FIXTURES)}) {
     for (const fs::path& model : FilesBelow(source)) {
       if (!IsModelFile(model)) continue;
       for (const std::vector<std::string>& switches : {std::vector<std::string>{"0", "0"}, {"1", "1"}}) {
