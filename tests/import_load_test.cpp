@@ -291,7 +291,12 @@ TEST(LoadModel, OpensTheGivenPathWhenTheLowerCasedOneIsMissing) {
     std::string given;
     int code;
   };
-  for (const Case& c : {Case{FixturePath("Upper.OBJ").string(), 0}, Case{"", 4}}) {
+#ifdef _WIN32
+  const int lowerCasedAlone = 0;  // file names match in any case
+#else
+  const int lowerCasedAlone = 4;
+#endif
+  for (const Case& c : {Case{FixturePath("Upper.OBJ").string(), 0}, Case{"", lowerCasedAlone}}) {
     SCOPED_TRACE(c.given);
     ModelContainer mc;
     mc.inputFile = FixturePath("Upper.obj").string();

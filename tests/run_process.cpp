@@ -97,8 +97,9 @@ std::vector<std::string> DriveLetterForms(const fs::path& dir) {
   for (char& c : native) c = c == '/' ? '\\' : c;
   std::vector<std::string> forms{native};
   using UnixName = char*(__cdecl*)(const wchar_t*);
-  const auto unixName =
-      reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  // Through void*: FARPROC is a generic function pointer of another type.
+  const auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   if (unixName == nullptr) return forms;  // not under Wine
   char* name = unixName(fs::absolute(dir).wstring().c_str());
   if (name == nullptr) return forms;

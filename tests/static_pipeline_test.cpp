@@ -103,7 +103,7 @@ TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
 
   // A directory that does not exist is not created.
   RunResult noDir = RunVarndel({"0", "0", "tri.obj", "nowhere/name"}, dir.path);
-  EXPECT_EQ(noDir.exitCode, 255);
+  EXPECT_EQ(noDir.exitCode, kExitFailure);
   EXPECT_FALSE(fs::exists(dir.path / "nowhere"));
 }
 

@@ -128,7 +128,7 @@ apt_get_source() {
 
 if [ ! -f "$assimp_prefix/.complete" ]; then
   step "Building Assimp for Windows into $assimp_prefix"
-  rm -rf "$work" "$assimp_prefix"
+  rm -rf "$work" "$cache"/assimp-* # builds under other keys are stale
   mkdir -p "$work/src"
   (cd "$work/src" && apt_get_source assimp zlib)
   src="$(echo "$work"/src/assimp-*/)"
@@ -157,7 +157,7 @@ fi
 
 if [ ! -f "$gtest_prefix/.complete" ]; then
   step "Building GoogleTest for Windows into $gtest_prefix"
-  rm -rf "$gtest_prefix" "$cache/gtest-build"
+  rm -rf "$cache"/googletest-* "$cache/gtest-build"
   cmake -S /usr/src/googletest -B "$cache/gtest-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$gtest_prefix" -DBUILD_GMOCK=OFF >/dev/null
   nice -n 10 cmake --build "$cache/gtest-build" -j"$jobs" >/dev/null
