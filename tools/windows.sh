@@ -192,7 +192,10 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUIL
 nice -n 10 cmake --build "$build" -j"$jobs"
 
 wait_for_wine_prefix
-
+# A server that stays up between the many short Wine processes below (each
+# would otherwise start and stop one, about a second apiece); the exit trap
+# shuts it down.
+wineserver -p
 step "Running the test suite under Wine"
 (cd "$build" && "$wine_bin" ./varndel_tests.exe --gtest_brief=1)
 
