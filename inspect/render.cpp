@@ -1,5 +1,10 @@
 // varndel-inspect render FILE -o OUT.png: a picture of a compiled model,
 // drawn in software (inspect/render/).
+#include "inspect/render/render.h"
+
+#include <varndel/reader.h>
+#include <varndel/sample.h>
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cmath>
@@ -11,18 +16,14 @@
 #include <regex>
 #include <system_error>
 
-#include <varndel/reader.h>
-#include <varndel/sample.h>
-
 #include "inspect/commands.h"
-#include "inspect/render/render.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kMaxSide = 8192;                  // one picture, per side
-constexpr int kMaxFrames = 64;                  // pictures in a contact sheet
+constexpr int kMaxSide = 8192;                          // one picture, per side
+constexpr int kMaxFrames = 64;                          // pictures in a contact sheet
 constexpr double kMaxSheetPixels = 64.0 * 1024 * 1024;  // the whole PNG
 constexpr uint8_t kDiffuse = 1;
 
@@ -125,8 +126,9 @@ int RunRender(int argc, char** argv) {
   app.add_option("--view", viewName, "front, back, left (from -X), right (from +X), top or iso (default)")
       ->check(CLI::IsMember({"front", "back", "left", "right", "top", "iso"}));
   CLI::Option* time = app.add_option("--time", seconds, "animated files: the time to show, in seconds (default 0)");
-  CLI::Option* sheet = app.add_option("--frames", frames, "animated files: a contact sheet of N frames spread evenly "
-                                                          "from the start to the end of the animation, in a grid")
+  CLI::Option* sheet = app.add_option("--frames", frames,
+                                      "animated files: a contact sheet of N frames spread evenly "
+                                      "from the start to the end of the animation, in a grid")
                            ->check(CLI::Range(1, kMaxFrames));
   time->excludes(sheet);
   app.add_flag("--no-texture", noTexture, "draw every mesh plain grey");
@@ -172,7 +174,8 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << input << ": " << varndel::FormatReadError(error) << "\n";
     return 2;
   }
-  if (!model.animated && (time->count() > 0 || frames > 1)) Warn("a static model does not move; every time looks the same");
+  if (!model.animated && (time->count() > 0 || frames > 1))
+    Warn("a static model does not move; every time looks the same");
   if (skeleton && !model.animated) Warn("a static model has no skeleton to draw");
 
   const std::vector<float> ticks = FrameTicks(model, seconds, frames);

@@ -150,7 +150,8 @@ Mat4 AnimatedLocal(const Mat4& own, const Track& track, float ticks) {
   if (!sample.hasPosition && !sample.hasRotation && !sample.hasScale) return own;
   Vec3 translation{}, scale{};
   Vec4 rotation{};
-  if (!sample.hasPosition || !sample.hasRotation || !sample.hasScale) DecomposeTransform(own, translation, rotation, scale);
+  if (!sample.hasPosition || !sample.hasRotation || !sample.hasScale)
+    DecomposeTransform(own, translation, rotation, scale);
   if (sample.hasPosition) translation = sample.position;
   if (sample.hasRotation) rotation = sample.rotation;
   if (sample.hasScale) scale = sample.scale;
@@ -212,7 +213,8 @@ double TicksPerSecond(const Animation& animation) {
 
 TrackSample SampleTrack(const Track& track, float ticks) {
   TrackSample sample;
-  if ((sample.hasPosition = !track.positions.empty())) sample.position = SampleVec3(track.positions, ticks, &PositionKey::position);
+  if ((sample.hasPosition = !track.positions.empty()))
+    sample.position = SampleVec3(track.positions, ticks, &PositionKey::position);
   if ((sample.hasRotation = !track.rotations.empty())) sample.rotation = SampleRotation(track.rotations, ticks);
   if ((sample.hasScale = !track.scales.empty())) sample.scale = SampleVec3(track.scales, ticks, &ScaleKey::scale);
   return sample;
@@ -226,7 +228,8 @@ std::vector<Mat4> ComputeGlobalTransforms(const Animation& animation, float tick
   for (size_t i = 0; i < animation.nodes.size(); ++i) {
     const Node& node = animation.nodes[i];
     const auto found = trackOf.find(node.name);
-    const Mat4 local = found == trackOf.end() ? node.transformation : AnimatedLocal(node.transformation, *found->second, ticks);
+    const Mat4 local =
+        found == trackOf.end() ? node.transformation : AnimatedLocal(node.transformation, *found->second, ticks);
     const bool hasParent = node.parent >= 0 && size_t(node.parent) < i;
     globals[i] = hasParent ? MultiplyMat4(globals[size_t(node.parent)], local) : local;
   }
@@ -249,7 +252,8 @@ std::vector<Mat4> ComputeSkinningMatrices(const Animation& animation, const std:
 void SkinVertices(const MeshData& mesh, const Animation& animation, const std::vector<Mat4>& skinning,
                   std::vector<Vec3>& positions, std::vector<Vec3>* normals) {
   std::unordered_map<int32_t, size_t> entryOf;
-  for (size_t i = 0; i < animation.boneInfos.size() && i < skinning.size(); ++i) entryOf.emplace(animation.boneInfos[i].id, i);
+  for (size_t i = 0; i < animation.boneInfos.size() && i < skinning.size(); ++i)
+    entryOf.emplace(animation.boneInfos[i].id, i);
 
   const size_t count = mesh.vertices.size();
   positions.resize(count);

@@ -42,11 +42,11 @@
 //     loses any shear; a node without a track keeps its matrix untouched.
 #pragma once
 
-#include <cstddef>
-#include <vector>
-
 #include <varndel/reader.h>
 #include <varndel/records.h>
+
+#include <cstddef>
+#include <vector>
 
 namespace varndel {
 

@@ -42,10 +42,18 @@ Camera FrameCamera(const Bounds& bounds, View view, int width, int height) {
   camera.height = height;
   Vec3 up{0, 1, 0};
   switch (view) {
-    case View::kFront: camera.forward = {0, 0, -1}; break;  // seen from +Z
-    case View::kBack: camera.forward = {0, 0, 1}; break;
-    case View::kLeft: camera.forward = {1, 0, 0}; break;  // seen from -X
-    case View::kRight: camera.forward = {-1, 0, 0}; break;
+    case View::kFront:
+      camera.forward = {0, 0, -1};
+      break;  // seen from +Z
+    case View::kBack:
+      camera.forward = {0, 0, 1};
+      break;
+    case View::kLeft:
+      camera.forward = {1, 0, 0};
+      break;  // seen from -X
+    case View::kRight:
+      camera.forward = {-1, 0, 0};
+      break;
     case View::kTop:
       camera.forward = {0, -1, 0};
       up = {0, 0, -1};  // the front at the bottom of the picture

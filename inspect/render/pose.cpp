@@ -1,9 +1,9 @@
 // The model at one time: skinned vertices and joint origins for animated
 // files, the stored vertices for static ones.
+#include <varndel/sample.h>
+
 #include <cmath>
 #include <unordered_set>
-
-#include <varndel/sample.h>
 
 #include "inspect/render/render.h"
 

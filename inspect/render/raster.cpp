@@ -11,8 +11,8 @@ namespace {
 
 constexpr float kAmbient = 0.3f;
 constexpr float kDiffuse = 0.7f;
-constexpr float kPlain[3] = {0.78f, 0.78f, 0.76f};      // untextured front faces
-constexpr float kBackTint[3] = {0.85f, 0.22f, 0.32f};   // back faces: holes and flipped winding
+constexpr float kPlain[3] = {0.78f, 0.78f, 0.76f};     // untextured front faces
+constexpr float kBackTint[3] = {0.85f, 0.22f, 0.32f};  // back faces: holes and flipped winding
 constexpr Rgb kBoneColour{255, 214, 0};
 constexpr Rgb kJointColour{255, 120, 0};
 
@@ -101,8 +101,8 @@ class Rasteriser {
     return (q.x - p.x) * (y - p.y) - (q.y - p.y) * (x - p.x);
   }
 
-  Rgb Shade(const Corner& a, const Corner& b, const Corner& c, double la, double lb, double lc,
-            const Vec3& faceNormal, bool front, const Texture* texture) const {
+  Rgb Shade(const Corner& a, const Corner& b, const Corner& c, double la, double lb, double lc, const Vec3& faceNormal,
+            bool front, const Texture* texture) const {
     double n[3];
     for (int k = 0; k < 3; ++k) n[k] = la * a.normal[k] + lb * b.normal[k] + lc * c.normal[k];
     double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
@@ -144,8 +144,10 @@ bool ClipToPicture(ScreenPoint& p, ScreenPoint& q, int width, int height) {
       continue;
     }
     const double t = room / step;
-    if (step < 0.0) t0 = std::max(t0, t);
-    else t1 = std::min(t1, t);
+    if (step < 0.0)
+      t0 = std::max(t0, t);
+    else
+      t1 = std::min(t1, t);
   }
   if (!(t0 <= t1)) return false;
   const ScreenPoint start = p;
@@ -195,14 +197,16 @@ void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<c
         corners[k].uv = mesh.vertices[index[k]].texCoords;
       }
       const Vec3 e1{p1[0] - p0[0], p1[1] - p0[1], p1[2] - p0[2]}, e2{p2[0] - p0[0], p2[1] - p0[1], p2[2] - p0[2]};
-      const Vec3 faceNormal{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+      const Vec3 faceNormal{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                            e1[0] * e2[1] - e1[1] * e2[0]};
       rasteriser.Draw(corners[0], corners[1], corners[2], faceNormal, texture);
     }
   }
 }
 
 void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image) {
-  for (const Segment& bone : pose.bones) DrawLine(Project(camera, bone.from), Project(camera, bone.to), kBoneColour, image);
+  for (const Segment& bone : pose.bones)
+    DrawLine(Project(camera, bone.from), Project(camera, bone.to), kBoneColour, image);
   for (const Vec3& joint : pose.joints) {
     const ScreenPoint p = Project(camera, joint);
     if (!(p.x > -3 && p.y > -3 && p.x < image.width + 3 && p.y < image.height + 3)) continue;

@@ -3,13 +3,13 @@
 // buffer into an RGB picture. No GPU, no display.
 #pragma once
 
+#include <varndel/reader.h>
+#include <varndel/records.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <varndel/reader.h>
-#include <varndel/records.h>
 
 namespace render {
 
@@ -95,9 +95,9 @@ struct ScreenPoint {
 ScreenPoint Project(const Camera& camera, const Vec3& point);
 
 struct DrawStats {
-  size_t triangles = 0;        // drawn (inside the picture or not)
-  size_t nonFinite = 0;        // skipped: a corner is not a finite point
-  size_t badIndices = 0;       // skipped: an index past the mesh's vertices
+  size_t triangles = 0;   // drawn (inside the picture or not)
+  size_t nonFinite = 0;   // skipped: a corner is not a finite point
+  size_t badIndices = 0;  // skipped: an index past the mesh's vertices
 };
 
 // Draws every triangle of the pose. textures[m] is mesh m's diffuse texture,
