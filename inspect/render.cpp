@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <regex>
 #include <system_error>
 
@@ -178,12 +179,15 @@ int RunRender(int argc, char** argv) {
     Warn("a static model does not move; every time looks the same");
   if (skeleton && !model.animated) Warn("a static model has no skeleton to draw");
 
+  // Bounds first, over every frame; poses are made again for drawing so that
+  // a sheet never holds more than one posed copy of the model.
   const std::vector<float> ticks = FrameTicks(model, seconds, frames);
-  std::vector<render::Pose> poses;
   render::Bounds bounds;
+  std::optional<render::Pose> single;  // one frame: posed once
   for (float t : ticks) {
-    poses.push_back(render::PoseModel(model, t));
-    render::AddToBounds(poses.back(), skeleton, bounds);
+    render::Pose pose = render::PoseModel(model, t);
+    render::AddToBounds(pose, skeleton, bounds);
+    if (ticks.size() == 1) single = std::move(pose);
   }
   const render::Camera camera = render::FrameCamera(bounds, view, width, height);
 
@@ -193,11 +197,12 @@ int RunRender(int argc, char** argv) {
 
   render::Image picture = render::MakeImage(width * columns, height * rows);
   size_t mostSkippedNonFinite = 0, mostSkippedIndices = 0, triangles = 0;
-  for (size_t f = 0; f < poses.size(); ++f) {
+  for (size_t f = 0; f < ticks.size(); ++f) {
+    const render::Pose pose = single ? std::move(*single) : render::PoseModel(model, ticks[f]);
     render::Image cell = render::MakeImage(width, height);
     render::DrawStats stats;
-    render::DrawPose(model, poses[f], textures, camera, cell, stats);
-    if (skeleton) render::DrawSkeleton(poses[f], camera, cell);
+    render::DrawPose(model, pose, textures, camera, cell, stats);
+    if (skeleton) render::DrawSkeleton(pose, camera, cell);
     render::PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
     mostSkippedNonFinite = std::max(mostSkippedNonFinite, stats.nonFinite);
     mostSkippedIndices = std::max(mostSkippedIndices, stats.badIndices);

@@ -25,6 +25,11 @@
 #endif
 
 namespace render {
+namespace {
+
+constexpr double kMaxTexturePixels = 64.0 * 1024 * 1024;  // 256 MB decoded
+
+}  // namespace
 
 Image MakeImage(int width, int height, Rgb fill) {
   Image image;
@@ -61,6 +66,10 @@ void PasteImage(const Image& source, Image& target, int x, int y) {
 
 bool LoadTexture(const std::string& path, Texture& texture, std::string& reason) {
   int width = 0, height = 0, channels = 0;
+  if (stbi_info(path.c_str(), &width, &height, &channels) && double(width) * height > kMaxTexturePixels) {
+    reason = std::to_string(width) + "x" + std::to_string(height) + " pixels is more than a preview decodes";
+    return false;
+  }
   stbi_uc* pixels = stbi_load(path.c_str(), &width, &height, &channels, 4);
   if (pixels == nullptr) {
     const char* why = stbi_failure_reason();
