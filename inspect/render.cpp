@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kMaxSide = 8192;                          // one picture, per side
 constexpr int kMaxFrames = 64;                          // pictures in a contact sheet
-constexpr double kMaxSheetPixels = 64.0 * 1024 * 1024;  // the whole PNG
+constexpr double kMaxSheetPixels = 16.0 * 1024 * 1024;  // the whole PNG: 4096x4096
 constexpr uint8_t kDiffuse = 1;
 
 const char* const kPrefix = "varndel-inspect render: ";
@@ -199,11 +199,15 @@ int RunRender(int argc, char** argv) {
   size_t mostSkippedNonFinite = 0, mostSkippedIndices = 0, triangles = 0;
   for (size_t f = 0; f < ticks.size(); ++f) {
     const render::Pose pose = single ? std::move(*single) : render::PoseModel(model, ticks[f]);
-    render::Image cell = render::MakeImage(width, height);
+    const bool sheet = ticks.size() > 1;
+    render::Image cell = sheet ? render::MakeImage(width, height) : std::move(picture);
     render::DrawStats stats;
     render::DrawPose(model, pose, textures, camera, cell, stats);
     if (skeleton) render::DrawSkeleton(pose, camera, cell);
-    render::PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
+    if (sheet)
+      render::PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
+    else
+      picture = std::move(cell);
     mostSkippedNonFinite = std::max(mostSkippedNonFinite, stats.nonFinite);
     mostSkippedIndices = std::max(mostSkippedIndices, stats.badIndices);
     triangles = std::max(triangles, stats.triangles);

@@ -52,7 +52,7 @@ uint8_t ToByte(float value) { return uint8_t(std::clamp(value, 0.0f, 1.0f) * 255
 class Rasteriser {
  public:
   Rasteriser(const Camera& camera, Image& image) : camera_(camera), image_(image) {
-    depth_.assign(size_t(image.width) * size_t(image.height), std::numeric_limits<double>::infinity());
+    depth_.assign(size_t(image.width) * size_t(image.height), std::numeric_limits<float>::infinity());
     // Toward the light: from the viewer, a little above and to the left.
     const Vec3 f = camera.forward, u = camera.up, r = camera.right;
     double l[3];
@@ -87,8 +87,8 @@ class Rasteriser {
                      wc = Edge(a.screen, b.screen, px, py);
         if (wa < 0.0 || wb < 0.0 || wc < 0.0) continue;
         const double la = wa / area, lb = wb / area, lc = wc / area;
-        const double depth = la * a.screen.depth + lb * b.screen.depth + lc * c.screen.depth;
-        double& stored = depth_[size_t(y) * size_t(image_.width) + size_t(x)];
+        const float depth = float(la * a.screen.depth + lb * b.screen.depth + lc * c.screen.depth);
+        float& stored = depth_[size_t(y) * size_t(image_.width) + size_t(x)];
         if (!(depth < stored)) continue;
         stored = depth;
         SetPixel(image_, x, y, Shade(a, b, c, la, lb, lc, faceNormal, front, texture));
@@ -129,7 +129,7 @@ class Rasteriser {
 
   const Camera& camera_;
   Image& image_;
-  std::vector<double> depth_;
+  std::vector<float> depth_;  // float: half the memory, ample for a preview
   float light_[3] = {0, 0, 1};
 };
 
