@@ -123,7 +123,8 @@ int RunRender(int argc, char** argv) {
   bool noTexture = false, skeleton = false;
   app.add_option("FILE", input, "compiled model file")->required();
   app.add_option("-o,--output", output, "PNG file to write")->required();
-  app.add_option("--size", size, "size of one picture, WxH (default 512x512, at most 8192 per side)");
+  app.add_option("--size", size,
+                 "size of one picture, WxH (default 512x512; at most 8192 per side and 16 million pixels in all)");
   app.add_option("--view", viewName, "front, back, left (from -X), right (from +X), top or iso (default)")
       ->check(CLI::IsMember({"front", "back", "left", "right", "top", "iso"}));
   CLI::Option* time = app.add_option("--time", seconds, "animated files: the time to show, in seconds (default 0)");
