@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <set>
 #include <sstream>
 
 #include "inspect/commands.h"
@@ -142,6 +143,22 @@ TEST(RenderGeometry, FlippedUvsMirrorTheTextureVertically) {
   const render::Rgb top0 = render::PixelAt(images[0], 20, 10), top1 = render::PixelAt(images[1], 20, 10);
   EXPECT_GT(top0.b, top0.r);
   EXPECT_GT(top1.r, top1.b);
+}
+
+TEST(RenderGeometry, AnUndecodableTextureIsDrawnAsACheckerWithAWarning) {
+  ScratchDir dir;
+  WriteFile(dir.path / "wood.png", "not a picture");
+  const fs::path quad =
+      Compile(dir, {FixturePath("quad.obj"), FixturePath("quad.mtl")}, {"0", "0", "quad.obj"}, "quad.staticbin");
+  const fs::path png = dir.path / "quad.png";
+  const RenderRun run = Render({quad.string(), "-o", png.string(), "--view", "front", "--size", "64x64"});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("wood.png' cannot be read"), std::string::npos) << run.err;
+  const render::Image image = ReadPng(png);
+  std::set<int> greys;  // the checker's two squares, both lit alike
+  for (int y = 16; y < 48; ++y)
+    for (int x = 16; x < 48; ++x) greys.insert(render::PixelAt(image, x, y).g);
+  EXPECT_GE(greys.size(), 2u);
 }
 
 TEST(RenderGeometry, ArmTipIsWhereTheBendPutsItAtTheFirstAndLastFrame) {
