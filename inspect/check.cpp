@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iostream>
 #include <optional>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -52,7 +53,7 @@ struct Group {
     finding.element += suffix;
     finding.what = firstDetail;
     if (count > 1) {
-      finding.what += " (and " + std::to_string(count - 1) + " more " + plural + ": ";
+      finding.what += " (and " + std::to_string(count - 1) + " more " + (count == 2 ? noun : plural) + ": ";
       for (size_t i = 1; i < positions.size(); ++i) finding.what += (i > 1 ? ", " : "") + positions[i];
       if (count > positions.size()) finding.what += ", ...";
       finding.what += ")";
