@@ -1,6 +1,12 @@
 #include "inspect/common.h"
 
+#ifdef _WIN32
+#include <io.h>
+#define VARNDEL_ISATTY(fd) _isatty(fd)
+#else
 #include <unistd.h>
+#define VARNDEL_ISATTY(fd) isatty(fd)
+#endif
 
 #include <CLI/CLI.hpp>
 #include <charconv>
@@ -50,7 +56,7 @@ bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {
   return stdoutIsTerminal && (noColor == nullptr || noColor[0] == '\0');
 }
 
-bool StdoutWantsColour() { return ColourWanted(isatty(STDOUT_FILENO) == 1, std::getenv("NO_COLOR")); }
+bool StdoutWantsColour() { return ColourWanted(VARNDEL_ISATTY(1) != 0, std::getenv("NO_COLOR")); }
 
 std::string FormatFloat(float value) {
   if (std::isnan(value)) return "nan";
