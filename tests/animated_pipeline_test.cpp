@@ -145,7 +145,8 @@ TEST(AnimatedPipeline, CompilesSkinnedGltfToExactBytesAndVerifies) {
   fs::copy_file(FixturePath("skinned.gltf"), dir.path / "skinned.gltf");
   RunResult run = RunVarndel({"1", "0", "skinned.gltf"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(true, "skinned.animbin", "skinned.gltf") + MatchingReport(2, true)));
+  EXPECT_EQ(run.out,
+            TextMode("\033[0m" + SuccessLog(true, "skinned.animbin", "skinned.gltf") + MatchingReport(2, true)));
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(SuccessLog(true, "skinned.animbin", "skinned.gltf")));
   const std::string file = ReadFile(dir.path / "skinned.animbin");

@@ -7,10 +7,24 @@
 #include "model/model.h"
 #include "tests/test_support.h"
 
-// Runs varndel-inspect with args in cwd: RunVarndel's shell prefix execs the
-// inspector in place of the compiler.
+// Runs varndel-inspect with args in cwd. On Windows its text-mode output
+// must end every line in CRLF; the expectations are written with "\n".
 inline RunResult RunInspect(const std::vector<std::string>& args, const fs::path& cwd) {
-  return RunVarndel(args, cwd, std::string("exec '") + VARNDEL_INSPECT_EXE + "' \"$@\"");
+  RunResult run = RunProcess(VARNDEL_INSPECT_EXE, args, cwd);
+#ifdef _WIN32
+  for (std::string* text : {&run.out, &run.err}) {
+    std::string lines;
+    for (size_t i = 0; i < text->size(); ++i) {
+      if ((*text)[i] == '\n') {
+        EXPECT_TRUE(!lines.empty() && lines.back() == '\r') << "a line ending without CR at byte " << i;
+        if (!lines.empty() && lines.back() == '\r') lines.pop_back();
+      }
+      lines += (*text)[i];
+    }
+    *text = lines;
+  }
+#endif
+  return run;
 }
 
 inline std::string ModelImage(const ModelContainer& mc) {

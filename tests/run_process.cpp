@@ -1,10 +1,10 @@
 // The tests' one way to start a program: both output streams captured
 // whole, the exit status as the platform reports it. The only place in the
 // tests that knows how processes are made.
-#include "tests/test_support.h"
-
 #include <stdexcept>
 #include <thread>
+
+#include "tests/test_support.h"
 
 #ifdef _WIN32
 #include <windows.h>

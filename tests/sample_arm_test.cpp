@@ -5,6 +5,7 @@
 #include <varndel/sample.h>
 
 #include <cmath>
+#include <numbers>
 
 #include "tests/test_support.h"
 
@@ -37,7 +38,7 @@ TEST(SampleArm, SkinnedTipFollowsTheElbowBend) {
     std::vector<varndel::Vec3> positions, normals;
     varndel::SkinVertices(model.meshes[0], animation, varndel::ComputeSkinningMatrices(animation, globals), positions,
                           &normals);
-    const double angle = c.degrees * M_PI / 180.0;
+    const double angle = c.degrees * std::numbers::pi / 180.0;
     int tips = 0;
     for (size_t v = 0; v < positions.size(); ++v) {
       const varndel::Vec3& bind = model.meshes[0].vertices[v].position;

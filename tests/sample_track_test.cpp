@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace {
 
@@ -36,7 +37,7 @@ void ExpectNearMatrix(const Mat4& actual, const Mat4& expected) {
 
 // A rotation of angle degrees about Z, as x, y, z, w.
 Vec4 AboutZ(double degrees) {
-  const double half = degrees * M_PI / 360.0;
+  const double half = degrees * std::numbers::pi / 360.0;
   return {0, 0, float(std::sin(half)), float(std::cos(half))};
 }
 

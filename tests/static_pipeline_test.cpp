@@ -98,7 +98,7 @@ TEST(StaticPipeline, UnopenableOutputFailsWithCode5AndDeletesNothing) {
   RunResult run = RunVarndel({"0", "0", "tri.obj"}, dir.path);
   EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.out, TextMode("\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
-                         Info("Generating binary model file...\n") + Error("MC Error: (5)\n")));
+                              Info("Generating binary model file...\n") + Error("MC Error: (5)\n")));
   EXPECT_EQ(ReadFile(dir.path / "tri.staticbin/keep"), "x");
 
   // A directory that does not exist is not created.
@@ -119,7 +119,7 @@ TEST(StaticPipeline, FailedWriteRemovesThePartialFile) {
   RunResult run = RunVarndel({"0", "0", "crate.obj"}, dir.path, "trap '' XFSZ; ulimit -f 1");
   EXPECT_EQ(run.exitCode, kExitFailure) << run.out << run.err;
   EXPECT_EQ(run.out, TextMode("\033[0m" + Info("Loading raw model...\n") + Info("Successfully loaded raw model.\n") +
-                         Info("Generating binary model file...\n") + Error("MC Error: (6)\n")));
+                              Info("Generating binary model file...\n") + Error("MC Error: (6)\n")));
   EXPECT_FALSE(fs::exists(dir.path / "crate.staticbin"));
 }
 
@@ -130,7 +130,8 @@ TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
   fs::copy_file(FixturePath("materials.mtl"), dir.path / "m/materials.mtl");
   RunResult run = RunVarndel({"0", "0", "m/materials.obj"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out;
-  EXPECT_EQ(run.out, TextMode("\033[0m" + SuccessLog(false, "materials.staticbin", "m/materials.obj") + MatchingReport(3)));
+  EXPECT_EQ(run.out,
+            TextMode("\033[0m" + SuccessLog(false, "materials.staticbin", "m/materials.obj") + MatchingReport(3)));
 
   const std::string image = ReadFile(dir.path / "m/materials.staticbin");
   EXPECT_EQ(image.substr(0, 12), Bytes().u8(0).u8(0).u64(3).u16(4).data);

@@ -156,11 +156,12 @@ void ExpectNearlyEqualFiles(const fs::path& linuxFile, const fs::path& windowsFi
         << a.names[i] << ": " << a.floats[i] << " (Linux) against " << b.floats[i] << " (Windows)";
     if (std::memcmp(&a.floats[i], &b.floats[i], sizeof(float)) != 0) lastBits += " " + a.names[i];
   }
-  if (!lastBits.empty()) std::cout << windowsFile.filename().string() << ": last-bit differences in" << lastBits << "\n";
+  if (!lastBits.empty())
+    std::cout << windowsFile.filename().string() << ": last-bit differences in" << lastBits << "\n";
 }
 
 bool IsModelFile(const fs::path& path) {
-  static const std::set<std::string> kModelExtensions = {".obj", ".gltf", ".glb", ".bvh", ".fbx", ".dae",
+  static const std::set<std::string> kModelExtensions = {".obj", ".gltf", ".glb", ".bvh", ".fbx",    ".dae",
                                                          ".ply", ".stl",  ".3ds", ".x",   ".md5mesh"};
   std::string extension = path.extension().string();
   for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
