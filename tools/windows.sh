@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 
 cache="${VARNDEL_WINDOWS_CACHE:-/var/cache/varndel-windows}"
-build="${VARNDEL_WINDOWS_BUILD:-build-windows}"
+build="$(realpath -m "${VARNDEL_WINDOWS_BUILD:-build-windows}")"
 toolchain="$root/cmake/mingw-w64-x86_64.cmake"
 jobs="$(nproc)"
 sudo=""
@@ -169,9 +169,10 @@ fi
 # ---- Header-only libraries for varndel-inspect ------------------------------
 # Only the headers are copied (never /usr/include itself, whose C library
 # headers would shadow MinGW's), with package files that name just them.
-headers="$root/$build/host-headers"
+headers="$build/host-headers"
 mkdir -p "$headers/include" "$headers/lib/cmake/CLI11" "$headers/lib/cmake/nlohmann_json"
-cp -r /usr/include/CLI /usr/include/nlohmann /usr/include/stb "$headers/include/"
+# Copied with their times, so that an unchanged header rebuilds nothing.
+cp -a /usr/include/CLI /usr/include/nlohmann /usr/include/stb "$headers/include/"
 cat >"$headers/lib/cmake/CLI11/CLI11Config.cmake" <<'EOF'
 if(NOT TARGET CLI11::CLI11)
   add_library(CLI11::CLI11 INTERFACE IMPORTED)
@@ -201,14 +202,14 @@ step "Running the test suite under Wine"
 
 step "Comparing the Linux and Windows builds' output"
 tools/build.sh build >/dev/null
-VARNDEL_WINDOWS_EXE="$root/$build/Varndel.exe" VARNDEL_WINE="$wine_bin" \
+VARNDEL_WINDOWS_EXE="$build/Varndel.exe" VARNDEL_WINE="$wine_bin" \
   build/varndel_tests --gtest_filter='WindowsParity.*' --gtest_brief=1
 
 step "Packing the release zip and compiling an example with an unpacked copy"
 rm -f "$build"/Varndel-*.zip
 (cd "$build" && cpack -G ZIP >/dev/null)
-zip="$(echo "$root/$build"/Varndel-*-win64.zip)"
-unpacked="$root/$build/zip-check"
+zip="$(echo "$build"/Varndel-*-win64.zip)"
+unpacked="$build/zip-check"
 rm -rf "$unpacked" && mkdir -p "$unpacked/windows" "$unpacked/linux"
 (cd "$unpacked" && cmake -E tar xf "$zip")
 for exe in $(find "$unpacked" -name '*.exe'); do
