@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: on the normal build and on a
-# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+# build with AddressSanitizer and UndefinedBehaviorSanitizer; in between, runs
+# the fuzz targets briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 tools/build.sh build
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+
+# The libFuzzer targets (clang, ASan, UBSan), side by side for 25 s each.
+tools/build.sh build-fuzz -DVARNDEL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+tools/fuzz.sh build-fuzz 25
 
 tools/build.sh build-asan -DVARNDEL_SANITIZE=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
