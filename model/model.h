@@ -3,8 +3,6 @@
 // static_asserts; the rest are ordinary owning values.
 #pragma once
 
-#include <varndel/records.h>
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +13,8 @@
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include <varndel/records.h>
 
 struct aiScene;
 struct aiNode;
