@@ -14,7 +14,8 @@ set -euo pipefail
 
 # One run of one way in a prepared work directory, starting from no outputs.
 run_one() {
-  local way=$1 work=$2
+  local way=$1 work
+  work=$(realpath "$2")
   case $way in
     bare)
       rm -f "$work/assets/models/"*.staticbin

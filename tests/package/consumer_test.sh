@@ -13,12 +13,12 @@ consumer=$work/build/consumer
 
 mkdir "$work/models"
 cp "$examples/crate.obj" "$examples/crate.mtl" "$examples/walker.gltf" "$work/models/"
-(cd "$work/models" && "$prefix/bin/Varndel" 0 0 crate.obj && "$prefix/bin/Varndel" 1 0 walker.gltf) >/dev/null
+(cd "$work" && "$prefix/bin/Varndel" 0 0 models/crate.obj && "$prefix/bin/Varndel" 1 0 models/walker.gltf) >/dev/null
 
 out=$("$consumer" "$work/models/crate.staticbin") || fail "the consumer refused crate.staticbin"
 expect_contains "$out" "static model, 1 meshes, 3 textures" "crate"
 expect_contains "$out" "mesh 0: 24 vertices, 36 indices" "crate"
-expect_contains "$out" 'texture textures\crate_specular.png (type 2)' "crate"
+expect_contains "$out" 'texture models\crate_specular.png (type 2)' "crate"
 out=$("$consumer" "$work/models/walker.animbin") || fail "the consumer refused walker.animbin"
 expect_contains "$out" "animated model, 2 meshes" "walker"
 expect_contains "$out" "      Head" "walker hierarchy"
