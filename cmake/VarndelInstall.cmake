@@ -38,8 +38,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Varndel developers <varndel@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 # Runtime libraries (Assimp, libstdc++, ...) come from dpkg-shlibdeps; CMake
-# users also need the tool that builds their models' projects.
+# users of varndel_add_models also need CMake.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cmake (>= 3.20)")
 include(CPack)

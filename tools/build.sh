@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake make g++ libassimp-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev ninja-build dpkg-dev)
+packages=(cmake make g++ libassimp-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libpng-dev libstb-dev ninja-build dpkg-dev file)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
