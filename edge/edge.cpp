@@ -3,7 +3,12 @@
 #include "edge/edge.h"
 
 #include <assimp/DefaultIOSystem.h>
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
