@@ -60,13 +60,16 @@ function(varndel_add_models target)
     file(RELATIVE_PATH relative "${root}" "${source}")
     # The compiler's default output name: the file name cut before its last '.'.
     get_filename_component(stem "${source}" NAME_WLE)
-    list(FIND stems "${stem}" seen)
+    # Stems that differ only in case would still collide on the file systems
+    # of Windows and macOS.
+    string(TOLOWER "${stem}" folded_stem)
+    list(FIND stems "${folded_stem}" seen)
     if(NOT seen EQUAL -1)
       list(GET arg_MODELS ${seen} other)
       message(FATAL_ERROR "varndel_add_models(${target}): ${other} and ${model} both compile to "
                           "${output_dir}/${stem}${extension}; give one of them another file name")
     endif()
-    list(APPEND stems "${stem}")
+    list(APPEND stems "${folded_stem}")
 
     set(output "${output_dir}/${stem}${extension}")
     set(log_dir "${CMAKE_CURRENT_BINARY_DIR}/varndel-logs/${target}/${stem}")

@@ -105,19 +105,21 @@ expect_same "$b1/crate.staticbin" "$work/ref/crate/crate.staticbin"
 [ "$(snapshot)" = "$before" ] || fail "the source tree changed: $(diff <(echo "$before") <(snapshot))"
 
 if [ "$generator" = Ninja ]; then
-  # Two models of one call with the same stem: a configure error naming both.
+  # Two models of one call with the same stem, but for case: a configure error
+  # naming both.
   mkdir -p "$work/same/a" "$work/same/b"
   cp "$examples/crate.obj" "$examples/crate.mtl" "$work/same/a/"
-  cp "$examples/crate.obj" "$examples/crate.mtl" "$work/same/b/"
+  cp "$examples/crate.obj" "$work/same/b/Crate.obj"
+  cp "$examples/crate.mtl" "$work/same/b/"
   cat >"$work/same/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.20)
 project(SameStem NONE)
 find_package(Varndel CONFIG REQUIRED)
-varndel_add_models(models MODELS a/crate.obj b/crate.obj)
+varndel_add_models(models MODELS a/crate.obj b/Crate.obj)
 CMAKE
   if configure "$work/same-build" "$work/same"; then fail "two models named crate were accepted"; fi
   log=$(cat "$work/same-build.configure.log")
   expect_contains "$log" "a/crate.obj" "same-stem error"
-  expect_contains "$log" "b/crate.obj" "same-stem error"
+  expect_contains "$log" "b/Crate.obj" "same-stem error"
 fi
 echo "assets with $generator OK"
