@@ -121,5 +121,10 @@ CMAKE
   log=$(cat "$work/same-build.configure.log")
   expect_contains "$log" "a/crate.obj" "same-stem error"
   expect_contains "$log" "b/Crate.obj" "same-stem error"
+
+  # A model that is not there: a configure error naming it.
+  sed -i 's|b/Crate.obj|b/missing.obj|' "$work/same/CMakeLists.txt"
+  if configure "$work/missing-build" "$work/same"; then fail "a missing model was accepted"; fi
+  expect_contains "$(cat "$work/missing-build.configure.log")" "model b/missing.obj not found" "missing model"
 fi
 echo "assets with $generator OK"
