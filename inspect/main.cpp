@@ -22,7 +22,16 @@ constexpr Command kCommands[] = {
 void PrintUsage(std::ostream& out) {
   out << "usage: varndel-inspect <command> [options] FILE...\n\ncommands:\n";
   for (const Command& command : kCommands) out << "  " << command.name << "\t" << command.summary << "\n";
-  out << "\nvarndel-inspect <command> --help shows a command's options.\n";
+  out << "\nvarndel-inspect <command> --help shows a command's options.\n"
+         "\nResults go to stdout, diagnostics to stderr. Colour only when stdout is a terminal\n"
+         "and NO_COLOR is unset or empty.\n"
+         "\nexit codes:\n"
+         "  0\tsuccess; check: no errors (warnings allowed); diff: the files are equal\n"
+         "  1\tcheck: errors found; diff: the files differ\n"
+         "  2\ta file cannot be read, or a usage error\n"
+         "\noptions:\n"
+         "  -h, --help\tthis text\n"
+         "  --version\tthe version\n";
 }
 
 }  // namespace

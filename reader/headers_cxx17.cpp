@@ -1,6 +1,7 @@
 // Compiled as C++17: every public header must build for engines on C++17.
 #include <varndel/reader.h>
 #include <varndel/records.h>
+#include <varndel/sample.h>
 
 #if __cplusplus > 201703L
 #error "this file checks the public headers under C++17"

@@ -1,0 +1,102 @@
+// Helpers shared by the info, json, check and diff subcommands: loading a
+// file with a diagnostic, command-line parsing, colour, number and name
+// formatting, bounding boxes and hierarchy depth.
+#pragma once
+
+#include <varndel/reader.h>
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace CLI {
+class App;
+}
+
+namespace inspect {
+
+// Exit codes shared by every subcommand.
+constexpr int kExitOk = 0;
+constexpr int kExitFindings = 1;    // check found errors, diff found differences
+constexpr int kExitUnreadable = 2;  // a file cannot be read, or a usage error
+
+// Parses argv with app. Returns -1 when the command should run, otherwise
+// the exit code: 0 after --help (printed on stdout), 2 after a usage error
+// (printed on stderr with a pointer to --help).
+int ParseCommandLine(CLI::App& app, int argc, char** argv);
+
+// Reads the file at path into model and its size in bytes into bytes. On
+// failure writes "varndel-inspect: <command>: <path>: <reason>" on stderr.
+bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes);
+
+// "offset 130, meshes[2].indices: ..." or, for a file that cannot be opened,
+// the reader's message alone.
+std::string DescribeReadError(const varndel::ReadError& error);
+
+// Colour only for a terminal, and never when NO_COLOR is set to anything
+// but the empty string.
+bool ColourWanted(bool stdoutIsTerminal, const char* noColor);
+bool StdoutWantsColour();
+
+struct Palette {
+  bool on = false;
+  std::string Bold(std::string_view text) const { return Wrap("\033[1m", text); }
+  std::string Red(std::string_view text) const { return Wrap("\033[31m", text); }
+  std::string Yellow(std::string_view text) const { return Wrap("\033[33m", text); }
+  std::string Green(std::string_view text) const { return Wrap("\033[32m", text); }
+
+ private:
+  std::string Wrap(const char* code, std::string_view text) const {
+    return on ? code + std::string(text) + "\033[0m" : std::string(text);
+  }
+};
+
+// Shortest text that reads back as the same float ("0.5", "-1e+20", "nan",
+// "inf"). A double the same way.
+std::string FormatFloat(float value);
+std::string FormatDouble(double value);
+// "(x, y, z)" of any float array.
+template <typename Array>
+std::string FormatVector(const Array& values) {
+  std::string text = "(";
+  for (size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + FormatFloat(values[i]);
+  return text + ")";
+}
+template <typename Array>
+std::string FormatIntVector(const Array& values) {
+  std::string text = "(";
+  for (size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + std::to_string(values[i]);
+  return text + ")";
+}
+
+// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+// A stored name or path for terminal text, in single quotes: control
+// characters (C0, DEL, C1) and bytes that are not part of well-formed UTF-8
+// are written as \xNN, everything else as stored.
+std::string QuoteName(std::string_view bytes);
+
+// "1 vertex" / "2 vertices".
+std::string CountOf(uint64_t count, std::string_view singular, std::string_view plural);
+
+// Axis-aligned box over the finite positions; empty when there are none.
+struct Box {
+  bool empty = true;
+  varndel::Vec3 min{};
+  varndel::Vec3 max{};
+  void Add(const varndel::Vec3& p);
+  void Add(const Box& other);
+};
+Box MeshBounds(const varndel::MeshData& mesh);
+std::string FormatBox(const Box& box);
+
+// Levels of the hierarchy (a lone root is 1; 0 without nodes). The nodes
+// are in pre-order, so a parent always comes before its children.
+uint32_t HierarchyDepth(const std::vector<varndel::Node>& nodes);
+
+// aiTextureType names of the types the compiler stores.
+const char* TextureTypeName(uint8_t type);
+
+}  // namespace inspect

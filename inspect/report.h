@@ -1,0 +1,48 @@
+// The work behind info, json, check and diff, apart from argument parsing
+// and file loading, so that tests and benchmarks can run it on a model in
+// memory.
+#pragma once
+
+#include <varndel/reader.h>
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "inspect/common.h"
+
+namespace inspect {
+
+// info: the human summary of one file.
+void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
+               const Palette& palette);
+
+// json: one JSON document, ending in a newline. full adds every vertex,
+// index, key, node and matrix.
+void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full);
+
+// check: one finding line, grouped (several occurrences of one defect in
+// one element give one Finding).
+struct Finding {
+  bool error = false;   // else a warning
+  std::string element;  // "mesh 2 index 17", "track 'Spine'"
+  std::string what;     // "9 is at or past the vertex count 4 (and 3 more indices: 18, 19, 20)"
+};
+// Judges a model the way an engine would load it. path is the compiled
+// file's path, against which stored texture paths are also resolved.
+// Errors come before warnings, each in file order.
+std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path);
+// "error: FILE: element: what" without colour.
+std::string FormatFinding(const Finding& finding, const std::string& path, const Palette& palette);
+
+// diff: every difference is counted; the first `limit` (all when 0) are
+// written as "element: a -> b". Returns the number of differences.
+struct DiffSummary {
+  uint64_t total = 0;
+  std::vector<std::pair<std::string, uint64_t>> byField;  // first-seen order
+};
+DiffSummary DiffModels(const varndel::Model& a, const varndel::Model& b, std::ostream& out, uint64_t limit,
+                       const Palette& palette);
+
+}  // namespace inspect
