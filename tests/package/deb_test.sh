@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # cpack -G DEB builds a package with its dependencies declared; unpacked with
-# dpkg -x, its compiler compiles an example exactly as the built one does.
+# dpkg -x, its compiler compiles the examples exactly as the built one does,
+# and its inspector reads the result.
 # Usage: deb_test.sh <build-dir> <examples-dir> <scratch>
 source "$(dirname "$0")/lib.sh"
 build=$1 examples=$2 work=$3
@@ -31,4 +32,7 @@ done
 (cd "$work/built" && "$build/Varndel" 0 0 crate.obj && "$build/Varndel" 1 0 walker.gltf) >/dev/null
 expect_same "$work/packaged/crate.staticbin" "$work/built/crate.staticbin"
 expect_same "$work/packaged/walker.animbin" "$work/built/walker.animbin"
+out=$("$work/root/usr/bin/varndel-inspect" info "$work/packaged/crate.staticbin") ||
+  fail "the packaged varndel-inspect failed: $out"
+expect_contains "$out" "24 vertices, 36 indices" "packaged varndel-inspect"
 echo "package $(basename "$deb") OK; Depends: $depends"
