@@ -80,14 +80,14 @@ function(varndel_add_models target)
     set(output "${output_dir}/${stem}${extension}")
     set(log_dir "${CMAKE_CURRENT_BINARY_DIR}/varndel-logs/${target}/${stem}")
     set(depfile "${log_dir}/${stem}${extension}.d")
-    # The depfile must name the output as the build file does: Ninja writes
-    # paths below the top build directory relative to it.
+    # The depfile must name the output as the build files do, or Ninja
+    # reruns the edge every time and Make's dependency merge never drops a
+    # side file that went away: paths below the top build directory are
+    # relative to it.
     set(depfile_target "${output}")
-    if(CMAKE_GENERATOR MATCHES "Ninja")
-      file(RELATIVE_PATH below_build "${CMAKE_BINARY_DIR}" "${output}")
-      if(NOT below_build MATCHES "^\\.\\./")
-        set(depfile_target "${below_build}")
-      endif()
+    file(RELATIVE_PATH below_build "${CMAKE_BINARY_DIR}" "${output}")
+    if(NOT below_build MATCHES "^\\.\\./")
+      set(depfile_target "${below_build}")
     endif()
     add_custom_command(
       OUTPUT "${output}"
