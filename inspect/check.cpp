@@ -5,7 +5,6 @@
 #include <cmath>
 #include <iostream>
 #include <optional>
-#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -32,16 +31,10 @@ struct Group {
   std::string firstDetail;
   std::vector<std::string> positions;
 
-  template <typename Position, typename Detail>
-  void Add(const Position& position, Detail&& detail) {
+  template <typename Detail>
+  void Add(uint64_t position, Detail&& detail) {
     if (count == 0) firstDetail = detail();
-    if (positions.size() < kShownPositions) {
-      if constexpr (std::is_arithmetic_v<Position>) {
-        positions.push_back(std::to_string(position));
-      } else {
-        positions.push_back(std::string(position));
-      }
-    }
+    if (positions.size() < kShownPositions) positions.push_back(std::to_string(position));
     ++count;
   }
 

@@ -27,7 +27,7 @@ void PrintUsage(std::ostream& out) {
          "and NO_COLOR is unset or empty.\n"
          "\nexit codes:\n"
          "  0\tsuccess; check: no errors (warnings allowed); diff: the files are equal\n"
-         "  1\tcheck: errors found; diff: the files differ\n"
+         "  1\tcheck: errors found; diff: the files differ; render: the PNG cannot be written\n"
          "  2\ta file cannot be read, or a usage error\n"
          "\noptions:\n"
          "  -h, --help\tthis text\n"
