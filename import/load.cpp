@@ -3,6 +3,7 @@
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
+#include <assimp/IOSystem.hpp>
 #include <assimp/Importer.hpp>
 #include <filesystem>
 #include <vector>
@@ -171,7 +172,9 @@ static const std::string& PathToOpen(const ModelContainer& mc) {
 
 int LoadModel() { return LoadModel(modelContainer); }
 
-int LoadModel(ModelContainer& mc) {
+int LoadModel(ModelContainer& mc) { return LoadModel(mc, nullptr); }
+
+int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io) {
   const std::string& path = PathToOpen(mc);
   // POSIX lets Assimp open a directory and read it as an empty model; refuse
   // it as the open failure it is.
@@ -181,6 +184,7 @@ int LoadModel(ModelContainer& mc) {
     return kImportFailed;
   }
   Assimp::Importer importer;
+  if (io != nullptr) importer.SetIOHandler(io.release());  // the importer deletes it
   const aiScene* scene = importer.ReadFile(path, ImportFlags(mc.flipUVs));
   if (scene == nullptr || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 || scene->mRootNode == nullptr) {
     LogError("Assimp read file error! %s\n", importer.GetErrorString());

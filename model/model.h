@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -23,6 +24,9 @@ struct aiAnimation;
 struct aiNodeAnim;
 template <typename TReal>
 class aiMatrix4x4t;
+namespace Assimp {
+class IOSystem;
+}
 
 using Vec2 = varndel::Vec2;
 using Vec3 = varndel::Vec3;
@@ -158,6 +162,9 @@ unsigned ImportFlags(bool flipUVs);
 
 int LoadModel();
 int LoadModel(ModelContainer& mc);
+// As above, with every file the import opens going through io (null: Assimp's
+// default file access).
+int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io);
 
 // Turns an imported scene into the container (animation, model directory,
 // meshes). Returns 0, or 4 when the scene's indices point outside its arrays.

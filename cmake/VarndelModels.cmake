@@ -1,0 +1,111 @@
+# varndel_add_models: one build edge per model, run by varndel-edge (the
+# target Varndel::edge, from this source tree or from the installed package).
+#
+#   varndel_add_models(<target>
+#     MODELS <file>...            # relative to the current source directory, or absolute
+#     [ANIMATED] [FLIP_UVS]       # passed to every model of this call
+#     [OUTPUT_DIRECTORY <dir>]    # default: ${CMAKE_CURRENT_BINARY_DIR}
+#     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
+#     [ALL])                      # add <target> to the default build
+#
+# Each output is the file that `Varndel <animated> <flip> <model relative to
+# ASSET_ROOT>` run in ASSET_ROOT writes. Logs go to
+# <binary dir>/varndel-logs/<target>/<stem>/Logs/Log.txt; each edge's depfile
+# lists the files its import opened (an OBJ's .mtl, a glTF's buffers, ...).
+include_guard(GLOBAL)
+
+# Functions keep the policies in effect where they are defined. Depfile paths
+# are absolute, so Ninja can read them as written: the NEW behaviour of
+# CMP0116 would add a `cmake -E` process to every edge to rewrite them.
+cmake_policy(PUSH)
+cmake_policy(VERSION 3.20)
+cmake_policy(SET CMP0116 OLD)
+
+function(varndel_add_models target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL" "OUTPUT_DIRECTORY;ASSET_ROOT" "MODELS")
+  if(arg_UNPARSED_ARGUMENTS)
+    message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
+  endif()
+  if(NOT arg_MODELS)
+    message(FATAL_ERROR "varndel_add_models(${target}): MODELS names no file")
+  endif()
+  if(NOT TARGET Varndel::edge)
+    message(FATAL_ERROR "varndel_add_models(${target}): Varndel::edge is not defined; "
+                        "call find_package(Varndel CONFIG REQUIRED) in this directory or above")
+  endif()
+
+  set(root "${CMAKE_CURRENT_SOURCE_DIR}")
+  if(DEFINED arg_ASSET_ROOT)
+    get_filename_component(root "${arg_ASSET_ROOT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  endif()
+  set(output_dir "${CMAKE_CURRENT_BINARY_DIR}")
+  if(DEFINED arg_OUTPUT_DIRECTORY)
+    get_filename_component(output_dir "${arg_OUTPUT_DIRECTORY}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+  endif()
+  set(animated 0)
+  set(extension .staticbin)
+  if(arg_ANIMATED)
+    set(animated 1)
+    set(extension .animbin)
+  endif()
+  set(flip 0)
+  if(arg_FLIP_UVS)
+    set(flip 1)
+  endif()
+
+  set(outputs)
+  set(stems)
+  foreach(model IN LISTS arg_MODELS)
+    get_filename_component(source "${model}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    if(NOT EXISTS "${source}")
+      get_source_file_property(generated "${source}" GENERATED)
+      if(NOT generated)
+        message(FATAL_ERROR "varndel_add_models(${target}): model ${model} not found (${source})")
+      endif()
+    endif()
+    file(RELATIVE_PATH relative "${root}" "${source}")
+    # The compiler's default output name: the file name cut before its last '.'.
+    get_filename_component(stem "${source}" NAME_WLE)
+    # Stems that differ only in case would still collide on the file systems
+    # of Windows and macOS.
+    string(TOLOWER "${stem}" folded_stem)
+    list(FIND stems "${folded_stem}" seen)
+    if(NOT seen EQUAL -1)
+      list(GET arg_MODELS ${seen} other)
+      message(FATAL_ERROR "varndel_add_models(${target}): ${other} and ${model} both compile to "
+                          "${output_dir}/${stem}${extension}; give one of them another file name")
+    endif()
+    list(APPEND stems "${folded_stem}")
+
+    set(output "${output_dir}/${stem}${extension}")
+    set(log_dir "${CMAKE_CURRENT_BINARY_DIR}/varndel-logs/${target}/${stem}")
+    set(depfile "${log_dir}/${stem}${extension}.d")
+    # The depfile must name the output as the build files do, or Ninja
+    # reruns the edge every time and Make's dependency merge never drops a
+    # side file that went away: paths below the top build directory are
+    # relative to it.
+    set(depfile_target "${output}")
+    file(RELATIVE_PATH below_build "${CMAKE_BINARY_DIR}" "${output}")
+    if(NOT below_build MATCHES "^\\.\\./")
+      set(depfile_target "${below_build}")
+    endif()
+    add_custom_command(
+      OUTPUT "${output}"
+      COMMAND Varndel::edge ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
+              "${depfile_target}"
+      DEPENDS "${source}" Varndel::edge
+      DEPFILE "${depfile}"
+      COMMENT "Compiling model ${relative}"
+      VERBATIM)
+    list(APPEND outputs "${output}")
+  endforeach()
+
+  set(all)
+  if(arg_ALL)
+    set(all ALL)
+  endif()
+  add_custom_target(${target} ${all} DEPENDS ${outputs})
+  set_property(TARGET ${target} PROPERTY VARNDEL_OUTPUTS "${outputs}")
+endfunction()
+
+cmake_policy(POP)

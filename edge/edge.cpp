@@ -1,0 +1,147 @@
+// The build step of one model: the compiler's stages with the import in the
+// asset root and the log and output in the build tree.
+#include "edge/edge.h"
+
+#include <assimp/DefaultIOSystem.h>
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+
+#include "log/log.h"
+#include "model/model.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Assimp's own file access, noting each file that was actually opened.
+class RecordingIOSystem : public Assimp::DefaultIOSystem {
+ public:
+  explicit RecordingIOSystem(std::set<std::string>& opened) : opened_(opened) {}
+  Assimp::IOStream* Open(const char* file, const char* mode) override {
+    Assimp::IOStream* stream = DefaultIOSystem::Open(file, mode);
+    if (stream != nullptr) opened_.insert(fs::absolute(file).lexically_normal().string());
+    return stream;
+  }
+
+ private:
+  std::set<std::string>& opened_;
+};
+
+}  // namespace
+
+// Writes the depfile of a compiled model: the output, then every file that
+// the import opened.
+static void WriteDepfile(const std::string& path, const std::string& target, const std::set<std::string>& inputs) {
+  std::string text = EscapeDepfilePath(target) + ":";
+  for (const std::string& input : inputs) text += " \\\n  " + EscapeDepfilePath(input);
+  text += "\n";
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
+    file << text;
+    file.flush();
+    if (!file) throw std::runtime_error("cannot write " + temporary);
+  }
+  fs::rename(temporary, path);
+}
+
+std::string EscapeDepfilePath(const std::string& path) {
+  std::string escaped;
+  for (const char c : path) {
+    if (c == ' ' || c == '#' || c == '\\') escaped += '\\';
+    if (c == '$') escaped += '$';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string TemporaryOutputPath(const EdgeRequest& request) {
+  const fs::path output(request.output);
+  return (output.parent_path() / ("." + output.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+}
+
+void DiscardEdgeOutputs(const EdgeRequest& request) {
+  std::error_code ignored;
+  fs::remove(TemporaryOutputPath(request), ignored);
+  fs::remove(request.output, ignored);
+}
+
+// The stages of GenerateModelFile and the entry point, in their order and
+// with their messages, except that the import runs in the asset root while
+// the log and the output live in the build tree. The logger opens
+// Logs/Log.txt in the working directory at the first message, so the first
+// message is logged from logDir, and only then does the run move to the
+// asset root.
+int RunEdge(const EdgeRequest& request, std::ostream& console) {
+  const fs::path assetRoot = fs::absolute(request.assetRoot);
+  const fs::path output = fs::absolute(request.output);
+  const fs::path logDir = fs::absolute(request.logDir);
+  const std::string depfile = request.depfile.empty() ? std::string() : fs::absolute(request.depfile).string();
+  const std::string temporary = fs::absolute(TemporaryOutputPath(request)).string();
+  fs::create_directories(logDir);
+  fs::create_directories(output.parent_path());
+  fs::current_path(logDir);
+
+  ModelContainer& mc = modelContainer;
+  const char* const arguments[] = {"Varndel", request.animated.c_str(), request.flipUVs.c_str(), request.model.c_str()};
+  console << "\033[0m";
+  if (const int code = ParseArguments(4, arguments, mc); code != kSuccess) {
+    LogError("MC Error: (%d)\n", code);
+    return -1;
+  }
+
+  LogInfo("Loading raw model...\n");
+  if (!fs::is_regular_file(logDir / "Logs" / "Log.txt")) {
+    // Moving on would let the logger create Logs/ in the asset root.
+    throw std::runtime_error("cannot create " + (logDir / "Logs" / "Log.txt").string());
+  }
+  std::set<std::string> opened;
+  fs::current_path(assetRoot);
+  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened));
+  fs::current_path(logDir);
+  if (code == kSuccess) {
+    LogInfo("Successfully loaded raw model.\n");
+    LogInfo("Generating binary model file...\n");
+    code = WriteModelImage(mc, temporary);
+  }
+  if (code != kSuccess) {
+    LogError("MC Error: (%d)\n", code);
+    return -1;
+  }
+
+  if (VerifyModelFile(temporary, mc, console)) return -666;
+  fs::rename(temporary, output);
+  if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
+  return 0;
+}
+
+// GenerateModelFile from the open of the output on, writing to path.
+int WriteModelImage(ModelContainer& mc, const std::string& path) {
+  std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!file.is_open()) return kOutputOpenFailed;
+  mc.outputFileOpened = true;
+
+  if (const int code = SerializeModel(mc, mc.outputBuffer); code != kSuccess) return code;
+  file.write(mc.outputBuffer.data(), static_cast<std::streamsize>(mc.outputBuffer.size()));
+  file.flush();
+  if (file.fail()) return kOutputWriteFailed;
+
+  if (mc.isAnimatedModel) {
+    LogInfo("Successfully generated \033[95manimated\033[0m model file (\033[1m\033[33m%s\033[0m) from %s.\033[0m\n",
+            mc.outputFileName, mc.inputFile);
+  } else {
+    LogInfo("Successfully generated \033[36mstatic\033[0m model file (\033[1m\033[33m%s\033[0m) from %s.\033[0m\n",
+            mc.outputFileName, mc.inputFile);
+  }
+  return kSuccess;
+}

@@ -1,0 +1,37 @@
+// varndel-edge: compiles one model for a build system (see main.cpp).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+struct ModelContainer;
+
+// Paths are absolute by the time RunEdge sees them: it changes directory.
+struct EdgeRequest {
+  std::string animated;       // "0" or "1", as Varndel takes it
+  std::string flipUVs;        // "0" or "1"
+  std::string assetRoot;      // the directory a direct run would be started in
+  std::string model;          // relative to assetRoot, exactly as a direct run gets it
+  std::string output;         // the compiled file
+  std::string logDir;         // receives Logs/Log.txt
+  std::string depfile;        // empty: none written
+  std::string depfileTarget;  // the output as the build file names it
+};
+
+// Runs the compiler's stages; returns its exit code (0, -1 or -666). The
+// compiled file appears at request.output only on success. console receives
+// what the compiler prints.
+int RunEdge(const EdgeRequest& request, std::ostream& console);
+
+// GenerateModelFile from the open of the output file on, writing to path.
+int WriteModelImage(ModelContainer& mc, const std::string& path);
+
+// Removes the output and this process's temporary file, if present.
+void DiscardEdgeOutputs(const EdgeRequest& request);
+
+// The file the image is written to before it is checked and renamed: beside
+// the output, so that the rename stays on one file system.
+std::string TemporaryOutputPath(const EdgeRequest& request);
+
+// A path as Make and Ninja read it in a depfile.
+std::string EscapeDepfilePath(const std::string& path);

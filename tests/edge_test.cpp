@@ -1,0 +1,139 @@
+// varndel-edge, the build step of varndel_add_models: the same bytes and log
+// as a direct run in the asset root, nothing written beside the sources, a
+// depfile naming the files the import read, and no output after a failure.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/test_support.h"
+
+namespace {
+
+// RunVarndel's shell prefix execs the edge in place of the compiler.
+RunResult RunEdge(const std::vector<std::string>& args, const fs::path& cwd) {
+  return RunVarndel(args, cwd, "exec '" VARNDEL_EDGE_EXE "' \"$@\"");
+}
+
+// Every path below root, sorted: what a run may not change.
+std::vector<std::string> ListTree(const fs::path& root) {
+  std::vector<std::string> paths;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    paths.push_back(fs::relative(entry.path(), root).string());
+  }
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// An asset tree with models in a subdirectory, at the root, and behind an
+// upper-case extension, and a glTF with an external buffer.
+void MakeAssetTree(const fs::path& root) {
+  fs::create_directories(root / "models");
+  fs::create_directories(root / "fixtures");
+  fs::create_directories(root / "chars with space");
+  for (const char* name : {"crate.obj", "crate.mtl"}) fs::copy_file(ExamplePath(name), root / "models" / name);
+  fs::copy_file(ExamplePath("walker.gltf"), root / "walker.gltf");
+  fs::copy_file(FixturePath("Upper.OBJ"), root / "fixtures" / "Upper.OBJ");
+  for (const char* name : {"walker.gltf", "walker.bin"}) {
+    fs::copy_file(ExamplePath("assets/characters/") += name, root / "chars with space" / name);
+  }
+}
+
+struct EdgeCase {
+  const char* animated;
+  const char* flip;
+  const char* model;   // relative to the asset root
+  const char* output;  // the direct run's output, relative to the asset root
+};
+
+TEST(Edge, WritesTheBytesAndTheLogOfADirectRunInTheAssetRoot) {
+  const EdgeCase cases[] = {
+      {"0", "0", "models/crate.obj", "models/crate.staticbin"},
+      {"0", "1", "models/crate.obj", "models/crate.staticbin"},
+      {"1", "0", "walker.gltf", "walker.animbin"},
+      {"1", "1", "chars with space/walker.gltf", "chars with space/walker.animbin"},
+      {"0", "0", "fixtures/Upper.OBJ", "fixtures/Upper.staticbin"},
+  };
+  for (const EdgeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.animated) + " " + c.flip + " " + c.model);
+    ScratchDir scratch;
+    const fs::path direct = scratch.path / "direct";
+    const fs::path root = scratch.path / "root";
+    MakeAssetTree(direct);
+    MakeAssetTree(root);
+    const std::vector<std::string> before = ListTree(root);
+
+    const RunResult reference = RunVarndel({c.animated, c.flip, c.model}, direct);
+    ASSERT_EQ(reference.exitCode, 0) << reference.out << reference.err;
+    const fs::path output = scratch.path / "build" / "out" / "model.bin";
+    const fs::path logDir = scratch.path / "build" / "log";
+    const RunResult edge =
+        RunEdge({c.animated, c.flip, root.string(), c.model, output.string(), logDir.string()}, scratch.path);
+    ASSERT_EQ(edge.exitCode, 0) << edge.err;
+    EXPECT_EQ(edge.out + edge.err, "");  // quiet when it works
+
+    EXPECT_EQ(ReadFile(output), ReadFile(direct / c.output));
+    EXPECT_EQ(ReadFile(logDir / "Logs" / "Log.txt"), ReadFile(direct / "Logs" / "Log.txt"));
+    EXPECT_EQ(ListTree(root), before);
+    EXPECT_EQ(ListTree(output.parent_path()), std::vector<std::string>{"model.bin"});  // no temporary left
+  }
+}
+
+TEST(Edge, DepfileNamesEveryFileTheImportRead) {
+  ScratchDir scratch;
+  MakeAssetTree(scratch.path / "root");
+  const fs::path depfile = scratch.path / "d" / "model.d";
+  fs::create_directories(depfile.parent_path());
+  const std::string root = (scratch.path / "root").string();
+  const auto escaped = [](std::string path) {
+    std::string out;
+    for (const char c : path) out += c == ' ' ? std::string("\\ ") : std::string(1, c);
+    return out;
+  };
+
+  RunResult run = RunEdge(
+      {"0", "0", root, "models/crate.obj", "out/crate.staticbin", "log", depfile.string(), "out/crate.staticbin"},
+      scratch.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(depfile),
+            "out/crate.staticbin: \\\n  " + root + "/models/crate.mtl \\\n  " + root + "/models/crate.obj\n");
+
+  run = RunEdge({"1", "0", root, "chars with space/walker.gltf", "out/walker.animbin", "log", depfile.string()},
+                scratch.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const std::string dir = escaped(root + "/chars with space");
+  EXPECT_EQ(ReadFile(depfile), escaped((scratch.path / "out/walker.animbin").string()) + ": \\\n  " + dir +
+                                   "/walker.bin \\\n  " + dir + "/walker.gltf\n");
+}
+
+TEST(Edge, AFailedModelShowsTheCompilersMessagesAndLeavesNoOutput) {
+  ScratchDir scratch;
+  MakeAssetTree(scratch.path / "root");
+  WriteFile(scratch.path / "root" / "models" / "crate.obj", "v 1 2\nf 1 2 3 4 5\n");
+  const fs::path output = scratch.path / "out" / "crate.staticbin";
+  fs::create_directories(output.parent_path());
+  WriteFile(output, "the previous build's file");
+  const std::vector<std::string> before = ListTree(scratch.path / "root");
+
+  const RunResult run =
+      RunEdge({"0", "0", (scratch.path / "root").string(), "models/crate.obj", output.string(), "log", "crate.d"},
+              scratch.path);
+  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(Error("Assimp read file error! ")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(Error("MC Error: (4)\n")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("models/crate.obj failed"), std::string::npos) << run.err;
+  EXPECT_TRUE(fs::is_empty(output.parent_path()));
+  EXPECT_FALSE(fs::exists(scratch.path / "crate.d"));
+  EXPECT_NE(ReadFile(scratch.path / "log" / "Logs" / "Log.txt").find("MC Error: (4)"), std::string::npos);
+  EXPECT_EQ(ListTree(scratch.path / "root"), before);
+}
+
+TEST(Edge, RefusesAWrongArgumentCountWithItsUsage) {
+  ScratchDir scratch;
+  const RunResult run = RunEdge({"0", "0", "root", "model.obj"}, scratch.path);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("Usage: varndel-edge"), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(scratch.path));
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# The asset example (varndel_add_models) against a staged install, with one
+# generator: exact outputs, reproducible elsewhere, clean source tree, no-op
+# rebuild, side files tracked, failures leave nothing behind.
+# Usage: assets_test.sh <generator> <prefix> <examples-dir> <scratch>
+source "$(dirname "$0")/lib.sh"
+generator=$1 staged=$2 examples=$3 work=$4
+
+fresh_dir "$work"
+# A private copy of the install: this test touches the build step.
+cp -a "$staged" "$work/prefix"
+prefix=$work/prefix
+src=$work/src
+cp -r "$examples/assets" "$src"
+
+# Every file below the source tree with its hash: what must not change.
+snapshot() { (cd "$src" && find . -print0 | sort -z | xargs -0 -I{} sh -c 'if [ -f "{}" ]; then sha256sum "{}"; else echo "dir {}"; fi'); }
+before=$(snapshot)
+
+# The reference: direct runs of the installed compiler in the asset root.
+reference() {  # <name> <args...>: run in a pristine copy, keep file and log
+  local name=$1
+  shift
+  rm -rf "$work/ref-run"
+  cp -r "$examples/assets" "$work/ref-run"
+  (cd "$work/ref-run" && "$prefix/bin/Varndel" "$@" >/dev/null) || fail "direct run Varndel $* failed"
+  local dir
+  dir=$(dirname "$work/ref-run/$3")
+  mkdir -p "$work/ref/$name"
+  cp "$dir"/*bin "$work/ref/$name/"
+  cp "$work/ref-run/Logs/Log.txt" "$work/ref/$name/Log.txt"
+}
+reference crate 0 0 models/crate.obj
+reference crate-flipped 0 1 models/crate.obj
+reference walker 1 0 characters/walker.gltf
+
+build() {  # <build-dir>: prints the build's output; fails with it shown
+  local log
+  if ! log=$(cmake --build "$1" -j2 2>&1); then
+    echo "$log"
+    return 1
+  fi
+  echo "$log"
+}
+configure() {  # <build-dir> [<source-dir>]
+  cmake -S "${2:-$src}" -B "$1" -G "$generator" -DCMAKE_PREFIX_PATH="$prefix" >"$1.configure.log" 2>&1
+}
+count() { grep -c "Compiling model $2" <<<"$1" || true; }
+
+# Two build directories, the second deeper and elsewhere, built at the same
+# time: each gets the direct runs' bytes and logs.
+b1=$work/build
+b2=$work/elsewhere/a/much/deeper/build
+mkdir -p "$(dirname "$b2")"
+configure "$b1" || { cat "$b1.configure.log"; fail "the example does not configure"; }
+configure "$b2" || { cat "$b2.configure.log"; fail "the second build directory does not configure"; }
+build "$b2" >"$b2.build.log" &
+second=$!
+out=$(build "$b1") || { echo "$out"; fail "the first build failed"; }
+wait $second || { cat "$b2.build.log"; fail "the build in a second directory failed"; }
+for b in "$b1" "$b2"; do
+  expect_same "$b/crate.staticbin" "$work/ref/crate/crate.staticbin"
+  expect_same "$b/flipped/crate.staticbin" "$work/ref/crate-flipped/crate.staticbin"
+  expect_same "$b/walker.animbin" "$work/ref/walker/walker.animbin"
+  # Each edge keeps its own log, the one the direct run wrote.
+  expect_same "$b/varndel-logs/props/crate/Logs/Log.txt" "$work/ref/crate/Log.txt"
+  expect_same "$b/varndel-logs/props_flipped/crate/Logs/Log.txt" "$work/ref/crate-flipped/Log.txt"
+  expect_same "$b/varndel-logs/characters/walker/Logs/Log.txt" "$work/ref/walker/Log.txt"
+done
+# The game loads what VARNDEL_OUTPUTS of its model targets lists.
+out=$("$b1/game") || fail "the game cannot load what the build compiled"
+for file in crate.staticbin flipped/crate.staticbin walker.animbin; do expect_contains "$out" "loaded $b1/$file" "game"; done
+
+[ "$(snapshot)" = "$before" ] || fail "the source tree changed: $(diff <(echo "$before") <(snapshot))"
+
+# Nothing changed: nothing runs.
+out=$(build "$b1") || { echo "$out"; fail "the no-op build failed"; }
+[ "$(count "$out" "")" = 0 ] || fail "a build with nothing changed compiled models:"$'\n'"$out"
+if [ "$generator" = Ninja ]; then expect_contains "$out" "no work to do" "no-op build"; fi
+
+# Side files: the .mtl reruns the crate's edges only, the glTF buffer the walker's.
+sleep 1.1 # make sure Make sees a newer time stamp on coarse file systems
+touch "$src/models/crate.mtl"
+out=$(build "$b1") || { echo "$out"; fail "the build after touching crate.mtl failed"; }
+[ "$(count "$out" models/crate.obj)" = 2 ] && [ "$(count "$out" "")" = 2 ] ||
+  fail "touching crate.mtl should recompile the crate's two edges only:"$'\n'"$out"
+touch "$src/characters/walker.bin"
+out=$(build "$b1") || { echo "$out"; fail "the build after touching walker.bin failed"; }
+[ "$(count "$out" characters/walker.gltf)" = 1 ] && [ "$(count "$out" "")" = 1 ] ||
+  fail "touching walker.bin should recompile the walker only:"$'\n'"$out"
+
+# A new compiler reruns every edge.
+touch "$prefix/libexec/varndel/varndel-edge"
+out=$(build "$b1") || { echo "$out"; fail "the build after a compiler change failed"; }
+[ "$(count "$out" "")" = 3 ] || fail "a new compiler should recompile all three edges:"$'\n'"$out"
+
+# A broken model fails the build with the compiler's messages and leaves no
+# output; once repaired, the next build compiles it again.
+cp "$src/models/crate.obj" "$work/crate.obj.good"
+printf 'v 1 2\nf 1 2 3 4 5\n' >"$src/models/crate.obj"
+if out=$(build "$b1"); then fail "a broken model did not fail the build:"$'\n'"$out"; fi
+expect_contains "$out" "MC Error: (4)" "broken model"
+[ ! -e "$b1/crate.staticbin" ] || fail "a failed model left crate.staticbin behind"
+[ -z "$(find "$b1" -name '*.tmp')" ] || fail "a failed model left temporary files: $(find "$b1" -name '*.tmp')"
+cp "$work/crate.obj.good" "$src/models/crate.obj"
+out=$(build "$b1") || { echo "$out"; fail "the build after repairing the model failed"; }
+expect_same "$b1/crate.staticbin" "$work/ref/crate/crate.staticbin"
+[ "$(snapshot)" = "$before" ] || fail "the source tree changed: $(diff <(echo "$before") <(snapshot))"
+
+if [ "$generator" = Ninja ]; then
+  # Two models of one call with the same stem, but for case: a configure error
+  # naming both.
+  mkdir -p "$work/same/a" "$work/same/b"
+  cp "$examples/crate.obj" "$examples/crate.mtl" "$work/same/a/"
+  cp "$examples/crate.obj" "$work/same/b/Crate.obj"
+  cp "$examples/crate.mtl" "$work/same/b/"
+  cat >"$work/same/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(SameStem NONE)
+find_package(Varndel CONFIG REQUIRED)
+varndel_add_models(models MODELS a/crate.obj b/Crate.obj)
+CMAKE
+  if configure "$work/same-build" "$work/same"; then fail "two models named crate were accepted"; fi
+  log=$(cat "$work/same-build.configure.log")
+  expect_contains "$log" "a/crate.obj" "same-stem error"
+  expect_contains "$log" "b/Crate.obj" "same-stem error"
+
+  # A model that is not there: a configure error naming it.
+  sed -i 's|b/Crate.obj|b/missing.obj|' "$work/same/CMakeLists.txt"
+  if configure "$work/missing-build" "$work/same"; then fail "a missing model was accepted"; fi
+  expect_contains "$(cat "$work/missing-build.configure.log")" "model b/missing.obj not found" "missing model"
+fi
+echo "assets with $generator OK"

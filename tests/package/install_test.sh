@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# cmake --install into a scratch prefix holds the tools, the headers, the
+# library and the CMake package. Usage: install_test.sh <build-dir> <prefix>
+source "$(dirname "$0")/lib.sh"
+build=$1 prefix=$2
+
+rm -rf "$prefix"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for file in bin/Varndel bin/varndel-inspect libexec/varndel/varndel-edge include/varndel/reader.h \
+  include/varndel/records.h lib/libvarndel_reader.a lib/cmake/Varndel/VarndelConfig.cmake \
+  lib/cmake/Varndel/VarndelConfigVersion.cmake lib/cmake/Varndel/VarndelTargets.cmake \
+  lib/cmake/Varndel/VarndelModels.cmake; do
+  [ -e "$prefix/$file" ] || fail "the install lacks $file"
+done
+"$prefix/bin/Varndel" >/dev/null && fail "Varndel without arguments should exit non-zero"
+echo "installed into $prefix"

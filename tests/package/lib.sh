@@ -1,0 +1,23 @@
+# Shared by the packaging tests: stop with a message at the first failure.
+set -euo pipefail
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# expect_same <file> <file>: byte-identical files.
+expect_same() {
+  cmp -s "$1" "$2" || fail "$1 and $2 differ"
+}
+
+# expect_contains <text> <needle> <what>
+expect_contains() {
+  grep -qF -- "$2" <<<"$1" || fail "$3: expected to find '$2' in:"$'\n'"$1"
+}
+
+# A fresh, empty scratch directory.
+fresh_dir() {
+  rm -rf "$1"
+  mkdir -p "$1"
+}
