@@ -124,24 +124,3 @@ int RunEdge(const EdgeRequest& request, std::ostream& console) {
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;
 }
-
-// GenerateModelFile from the open of the output on, writing to path.
-int WriteModelImage(ModelContainer& mc, const std::string& path) {
-  std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) return kOutputOpenFailed;
-  mc.outputFileOpened = true;
-
-  if (const int code = SerializeModel(mc, mc.outputBuffer); code != kSuccess) return code;
-  file.write(mc.outputBuffer.data(), static_cast<std::streamsize>(mc.outputBuffer.size()));
-  file.flush();
-  if (file.fail()) return kOutputWriteFailed;
-
-  if (mc.isAnimatedModel) {
-    LogInfo("Successfully generated \033[95manimated\033[0m model file (\033[1m\033[33m%s\033[0m) from %s.\033[0m\n",
-            mc.outputFileName, mc.inputFile);
-  } else {
-    LogInfo("Successfully generated \033[36mstatic\033[0m model file (\033[1m\033[33m%s\033[0m) from %s.\033[0m\n",
-            mc.outputFileName, mc.inputFile);
-  }
-  return kSuccess;
-}

@@ -23,9 +23,6 @@ struct EdgeRequest {
 // what the compiler prints.
 int RunEdge(const EdgeRequest& request, std::ostream& console);
 
-// GenerateModelFile from the open of the output file on, writing to path.
-int WriteModelImage(ModelContainer& mc, const std::string& path);
-
 // Removes the output and this process's temporary file, if present.
 void DiscardEdgeOutputs(const EdgeRequest& request);
 

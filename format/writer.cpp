@@ -153,7 +153,11 @@ int GenerateModelFile(ModelContainer& mc) {
   LogInfo("Successfully loaded raw model.\n");
   LogInfo("Generating binary model file...\n");
 
-  std::ofstream file(OutputPathOf(mc), std::ios::out | std::ios::binary | std::ios::trunc);
+  return WriteModelImage(mc, OutputPathOf(mc));
+}
+
+int WriteModelImage(ModelContainer& mc, const std::string& path) {
+  std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
   if (!file.is_open()) return kOutputOpenFailed;
   mc.outputFileOpened = true;
 

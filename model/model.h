@@ -191,6 +191,9 @@ int SerializeModel(const ModelContainer& mc, std::string& out);
 
 int GenerateModelFile();
 int GenerateModelFile(ModelContainer& mc);
+// The second half of GenerateModelFile: opens path, writes the image of the
+// imported mc and logs the success line. Returns 0, 5, 6, 7 or 8.
+int WriteModelImage(ModelContainer& mc, const std::string& path);
 
 // ---------------------------------------------------------------------------
 // verify/: read-back verifier
