@@ -9,9 +9,8 @@
 
 namespace {
 
-// RunVarndel's shell prefix execs the edge in place of the compiler.
 RunResult RunEdge(const std::vector<std::string>& args, const fs::path& cwd) {
-  return RunVarndel(args, cwd, "exec '" VARNDEL_EDGE_EXE "' \"$@\"");
+  return RunProcess(VARNDEL_EDGE_EXE, args, cwd);
 }
 
 // Every path below root, sorted: what a run may not change.
@@ -81,6 +80,9 @@ TEST(Edge, WritesTheBytesAndTheLogOfADirectRunInTheAssetRoot) {
 TEST(Edge, DepfileNamesEveryFileTheImportRead) {
   ScratchDir scratch;
   MakeAssetTree(scratch.path / "root");
+#ifdef _WIN32
+  GTEST_SKIP() << "the expected depfile below is spelled with POSIX paths";
+#endif
   const fs::path depfile = scratch.path / "d" / "model.d";
   fs::create_directories(depfile.parent_path());
   const std::string root = (scratch.path / "root").string();
@@ -120,7 +122,7 @@ TEST(Edge, AFailedModelShowsTheCompilersMessagesAndLeavesNoOutput) {
   EXPECT_EQ(run.exitCode, 255);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(Error("Assimp read file error! ")), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find(Error("MC Error: (4)\n")), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(TextMode(Error("MC Error: (4)\n"))), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("models/crate.obj failed"), std::string::npos) << run.err;
   EXPECT_TRUE(fs::is_empty(output.parent_path()));
   EXPECT_FALSE(fs::exists(scratch.path / "crate.d"));
