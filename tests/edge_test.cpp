@@ -119,7 +119,7 @@ TEST(Edge, AFailedModelShowsTheCompilersMessagesAndLeavesNoOutput) {
   const RunResult run =
       RunEdge({"0", "0", (scratch.path / "root").string(), "models/crate.obj", output.string(), "log", "crate.d"},
               scratch.path);
-  EXPECT_EQ(run.exitCode, 255);
+  EXPECT_EQ(run.exitCode, kExitFailure);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(Error("Assimp read file error! ")), std::string::npos) << run.err;
   EXPECT_NE(run.err.find(TextMode(Error("MC Error: (4)\n"))), std::string::npos) << run.err;
