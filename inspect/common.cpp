@@ -171,6 +171,16 @@ Box MeshBounds(const varndel::MeshData& mesh) {
   return box;
 }
 
+std::vector<Box> MeshBounds(const varndel::Model& model, Box& overall) {
+  std::vector<Box> boxes;
+  boxes.reserve(model.meshes.size());
+  for (const varndel::MeshData& mesh : model.meshes) {
+    boxes.push_back(MeshBounds(mesh));
+    overall.Add(boxes.back());
+  }
+  return boxes;
+}
+
 std::string FormatBox(const Box& box) {
   if (box.empty) return "none (no finite positions)";
   return "min " + FormatVector(box.min) + "  max " + FormatVector(box.max);

@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -90,6 +91,8 @@ struct Box {
   void Add(const Box& other);
 };
 Box MeshBounds(const varndel::MeshData& mesh);
+// Each mesh's box, in mesh order; overall grows to hold them all.
+std::vector<Box> MeshBounds(const varndel::Model& model, Box& overall);
 std::string FormatBox(const Box& box);
 
 // Levels of the hierarchy (a lone root is 1; 0 without nodes). The nodes

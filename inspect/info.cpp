@@ -41,13 +41,8 @@ void WriteAnimation(std::ostream& out, const varndel::Animation& animation, cons
 
 void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
                const Palette& palette) {
-  std::vector<Box> boxes;
-  boxes.reserve(model.meshes.size());
   Box overall;
-  for (const varndel::MeshData& mesh : model.meshes) {
-    boxes.push_back(MeshBounds(mesh));
-    overall.Add(boxes.back());
-  }
+  const std::vector<Box> boxes = MeshBounds(model, overall);
 
   out << palette.Bold("file") << "      " << path << "\n";
   out << palette.Bold("kind") << "      " << (model.animated ? "animated" : "static") << "\n";

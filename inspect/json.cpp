@@ -267,13 +267,8 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
 }  // namespace
 
 void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full) {
-  std::vector<Box> boxes;
-  boxes.reserve(model.meshes.size());
   Box overall;
-  for (const varndel::MeshData& mesh : model.meshes) {
-    boxes.push_back(MeshBounds(mesh));
-    overall.Add(boxes.back());
-  }
+  const std::vector<Box> boxes = MeshBounds(model, overall);
 
   JsonWriter json(out);
   json.BeginObject();
