@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "tests/test_support.h"
 
@@ -96,8 +97,21 @@ TEST(Edge, DepfileNamesEveryFileTheImportRead) {
       {"0", "0", root, "models/crate.obj", "out/crate.staticbin", "log", depfile.string(), "out/crate.staticbin"},
       scratch.path);
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(ReadFile(depfile),
-            "out/crate.staticbin: \\\n  " + root + "/models/crate.mtl \\\n  " + root + "/models/crate.obj\n");
+  const std::string crateDeps =
+      "out/crate.staticbin: \\\n  " + root + "/models/crate.mtl \\\n  " + root + "/models/crate.obj\n";
+  EXPECT_EQ(ReadFile(depfile), crateDeps);
+
+  // A rebuild that read the same files leaves the depfile alone; one that
+  // differs, even by a byte at its end, is replaced.
+  const fs::file_time_type old = fs::last_write_time(depfile) - std::chrono::hours(1);
+  fs::last_write_time(depfile, old);
+  const std::vector<std::string> crate = {"0", "0", root, "models/crate.obj", "out/crate.staticbin", "log",
+                                          depfile.string(), "out/crate.staticbin"};
+  ASSERT_EQ(RunEdge(crate, scratch.path).exitCode, 0);
+  EXPECT_EQ(fs::last_write_time(depfile), old);
+  WriteFile(depfile, crateDeps + " ");
+  ASSERT_EQ(RunEdge(crate, scratch.path).exitCode, 0);
+  EXPECT_EQ(ReadFile(depfile), crateDeps);
 
   run = RunEdge({"1", "0", root, "chars with space/walker.gltf", "out/walker.animbin", "log", depfile.string()},
                 scratch.path);
