@@ -5,9 +5,12 @@
 #   ninja-2  the same with ninja -j2
 #   no-op    ninja with nothing to do
 # The edge overhead is ninja-1 against bare; the speed-up is ninja-1 / ninja-2.
+# Each round runs bare, ninja-1 and ninja-2 back to back, and the ratios are
+# taken within a round, so a machine whose speed drifts between rounds still
+# gives a fair ratio; the medians over the rounds are printed.
 # Not run by CI: timings need a quiet machine.
 #
-# Usage: tools/bench_models.sh [build-dir [models [runs]]]   (default: build 48 5)
+# Usage: tools/bench_models.sh [build-dir [models [rounds]]]   (default: build 48 11)
 #        tools/bench_models.sh run <bare|ninja-1|ninja-2|no-op> <work-dir>
 #          times nothing: one clean run of one way, for an external timer
 set -euo pipefail
@@ -41,7 +44,7 @@ fi
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 count=${2:-48}
-runs=${3:-5}
+rounds=${3:-11}
 work=$build/bench-models
 rm -rf "$work"
 mkdir -p "$work/assets/models"
@@ -77,27 +80,42 @@ CMAKE
 cmake -S "$work/assets" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 run_one ninja-1 "$work" # warm-up: caches, and the deps log for the no-op run
 
-# Median wall time of runs runs of one way, in seconds. Each run starts from
-# no outputs, except no-op, which follows the ninja runs.
-median() {
-  local way=$1 times=() start end
-  for ((r = 0; r < runs; ++r)); do
-    start=$(date +%s%N)
-    run_one "$way" "$work"
-    end=$(date +%s%N)
-    times+=("$((end - start))")
-  done
-  printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p" | awk '{ printf "%.4f", $1 / 1e9 }'
+# One run of one way: "<wall> <cpu>" in seconds, cpu being the user and
+# system time of every process the run waited for.
+time_one() {
+  local TIMEFORMAT='%3R %3U %3S' times
+  times=$({ time run_one "$1" "$work" 2>/dev/null; } 2>&1)
+  awk '{ printf "%s %.3f", $1, $2 + $3 }' <<<"$times"
 }
 
-bare=$(median bare)
-j1=$(median ninja-1)
-j2=$(median ninja-2)
-noop=$(median no-op)
-echo "$count models, median of $runs runs, $(nproc) cores, load average now $(cut -d' ' -f1-3 /proc/loadavg)"
-awk -v bare="$bare" -v j1="$j1" -v j2="$j2" -v noop="$noop" 'BEGIN {
-  printf "bare runs    %8.3f s\n", bare
-  printf "ninja -j1    %8.3f s   edge overhead %+.1f %%\n", j1, (j1 / bare - 1) * 100
-  printf "ninja -j2    %8.3f s   speed-up over -j1 %.2fx\n", j2, j1 / j2
-  printf "no-op build  %8.3f s\n", noop
-}'
+# One line a round: wall and cpu of bare, ninja-1, ninja-2 and no-op. The
+# order of the first three rotates from round to round.
+ways=(bare ninja-1 ninja-2)
+for ((r = 0; r < rounds; ++r)); do
+  declare -A took=()
+  for ((w = 0; w < 3; ++w)); do
+    way=${ways[$(((r + w) % 3))]}
+    took[$way]=$(time_one "$way")
+  done
+  echo "${took[bare]} ${took[ninja-1]} ${took[ninja-2]} $(time_one no-op)"
+done >"$work/rounds.txt"
+
+echo "$count models, $rounds rounds, $(nproc) cores, load average now $(cut -d' ' -f1-3 /proc/loadavg)"
+awk '
+  function median(values, n,    sorted, i, j, t) {
+    for (i = 1; i <= n; ++i) sorted[i] = values[i]
+    for (i = 2; i <= n; ++i)
+      for (j = i; j > 1 && sorted[j - 1] > sorted[j]; --j) { t = sorted[j]; sorted[j] = sorted[j - 1]; sorted[j - 1] = t }
+    return n % 2 ? sorted[(n + 1) / 2] : (sorted[n / 2] + sorted[n / 2 + 1]) / 2
+  }
+  { ++n; bare[n] = $1; bareCpu[n] = $2; j1[n] = $3; j1Cpu[n] = $4; j2[n] = $5; noop[n] = $7
+    overhead[n] = $3 / $1; overheadCpu[n] = $4 / $2; speedup[n] = $3 / $5 }
+  END {
+    print "medians       wall      cpu"
+    printf "bare runs    %6.3f s  %6.3f s\n", median(bare, n), median(bareCpu, n)
+    printf "ninja -j1    %6.3f s  %6.3f s   edge overhead %+.1f %% wall, %+.1f %% cpu\n", median(j1, n), median(j1Cpu, n),
+           (median(overhead, n) - 1) * 100, (median(overheadCpu, n) - 1) * 100
+    printf "ninja -j2    %6.3f s             speed-up over -j1 %.2fx\n", median(j2, n), median(speedup, n)
+    printf "no-op build  %6.3f s\n", median(noop, n)
+    print "(overhead and speed-up: medians of the ratios within each round)"
+  }' "$work/rounds.txt"
