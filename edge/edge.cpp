@@ -118,7 +118,9 @@ int RunEdge(const EdgeRequest& request, std::ostream& console) {
     throw std::runtime_error("cannot create " + (logDir / "Logs" / "Log.txt").string());
   }
   std::set<std::string> opened;
-  fs::current_path(assetRoot);
+  std::error_code error;
+  fs::current_path(assetRoot, error);
+  if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
   int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened));
   fs::current_path(logDir);
   if (code == kSuccess) {

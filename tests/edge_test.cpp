@@ -144,6 +144,19 @@ TEST(Edge, AFailedModelShowsTheCompilersMessagesAndLeavesNoOutput) {
   EXPECT_EQ(ListTree(scratch.path / "root"), before);
 }
 
+TEST(Edge, AMissingAssetRootIsNamedAndLeavesNoOutput) {
+  ScratchDir scratch;
+  const fs::path root = scratch.path / "gone";
+  const RunResult run =
+      RunEdge({"0", "0", root.string(), "models/crate.obj", "out/crate.staticbin", "log", "crate.d"}, scratch.path);
+  EXPECT_EQ(run.exitCode, kExitFailure);
+  EXPECT_NE(run.err.find("varndel-edge: cannot enter the asset root " + root.string() + ": "), std::string::npos)
+      << run.err;
+  EXPECT_FALSE(fs::exists(root));
+  EXPECT_TRUE(fs::is_empty(scratch.path / "out"));
+  EXPECT_FALSE(fs::exists(scratch.path / "crate.d"));
+}
+
 TEST(Edge, RefusesAWrongArgumentCountWithItsUsage) {
   ScratchDir scratch;
   const RunResult run = RunEdge({"0", "0", "root", "model.obj"}, scratch.path);
