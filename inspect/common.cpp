@@ -58,7 +58,9 @@ bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {
 
 bool StdoutWantsColour() { return ColourWanted(VARNDEL_ISATTY(1) != 0, std::getenv("NO_COLOR")); }
 
-std::string FormatFloat(float value) {
+// The shortest text that reads back as the same value of its type.
+template <typename Real>
+static std::string FormatShortest(Real value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   char text[32];
@@ -66,13 +68,9 @@ std::string FormatFloat(float value) {
   return std::string(text, result.ptr);
 }
 
-std::string FormatDouble(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, result.ptr);
-}
+std::string FormatFloat(float value) { return FormatShortest(value); }
+
+std::string FormatDouble(double value) { return FormatShortest(value); }
 
 namespace {
 
