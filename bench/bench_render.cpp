@@ -3,6 +3,7 @@
 // can be compared: `render` must take well under the time of a compile.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ply_grid.h"
 #include "inspect/commands.h"
 #include "inspect/render/render.h"
 
@@ -34,29 +36,11 @@ const fs::path& BenchDirectory() {
 const fs::path& GridSource() {
   static const fs::path file = [] {
     const fs::path path = BenchDirectory() / "wavy.ply";
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "ply\nformat binary_little_endian 1.0\n"
-        << "element vertex " << kColumns * kRows << "\n"
-        << "property float x\nproperty float y\nproperty float z\n"
-        << "property float s\nproperty float t\n"
-        << "element face " << (kColumns - 1) * (kRows - 1) << "\n"
-        << "property list uchar int vertex_indices\nend_header\n";
-    for (int r = 0; r < kRows; ++r) {
-      for (int c = 0; c < kColumns; ++c) {
-        const float height = float(20.0 * std::sin(c / 40.0) * std::cos(r / 55.0));
-        const float v[5] = {float(c), height, float(r), float(c) / kColumns, float(r) / kRows};
-        out.write(reinterpret_cast<const char*>(v), sizeof v);
-      }
-    }
-    for (int r = 0; r + 1 < kRows; ++r) {
-      for (int c = 0; c + 1 < kColumns; ++c) {
-        const int32_t i = r * kColumns + c;
-        const uint8_t n = 4;
-        const int32_t quad[4] = {i, i + kColumns, i + 1 + kColumns, i + 1};
-        out.write(reinterpret_cast<const char*>(&n), 1);
-        out.write(reinterpret_cast<const char*>(quad), sizeof quad);
-      }
-    }
+    WritePlyGrid(path, kColumns, kRows, {"x", "y", "z", "s", "t"}, true, [](int c, int r, float* v) {
+      const float height = float(20.0 * std::sin(c / 40.0) * std::cos(r / 55.0));
+      const float values[5] = {float(c), height, float(r), float(c) / kColumns, float(r) / kRows};
+      std::copy(values, values + 5, v);
+    });
     return path;
   }();
   return file;

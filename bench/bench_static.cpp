@@ -6,12 +6,14 @@
 #include <benchmark/benchmark.h>
 
 #include <assimp/Importer.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <ostream>
 
+#include "bench/ply_grid.h"
 #include "model/model.h"
 
 namespace {
@@ -22,29 +24,11 @@ constexpr int kRows = 600;
 const std::string& GridPath() {
   static const std::string path = [] {
     const std::string file = (std::filesystem::temp_directory_path() / "varndel-bench-grid.ply").string();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << "ply\nformat binary_little_endian 1.0\n"
-        << "element vertex " << kColumns * kRows << "\n"
-        << "property float x\nproperty float y\nproperty float z\n"
-        << "property float nx\nproperty float ny\nproperty float nz\n"
-        << "property float s\nproperty float t\n"
-        << "element face " << (kColumns - 1) * (kRows - 1) << "\n"
-        << "property list uchar int vertex_indices\nend_header\n";
-    for (int r = 0; r < kRows; ++r) {
-      for (int c = 0; c < kColumns; ++c) {
-        const float v[8] = {float(c), float(r), 0, 0, 0, 1, float(c) / kColumns, float(r) / kRows};
-        out.write(reinterpret_cast<const char*>(v), sizeof v);
-      }
-    }
-    for (int r = 0; r + 1 < kRows; ++r) {
-      for (int c = 0; c + 1 < kColumns; ++c) {
-        const int32_t i = r * kColumns + c;
-        const uint8_t n = 4;
-        const int32_t quad[4] = {i, i + 1, i + 1 + kColumns, i + kColumns};  // triangulated on import
-        out.write(reinterpret_cast<const char*>(&n), 1);
-        out.write(reinterpret_cast<const char*>(quad), sizeof quad);
-      }
-    }
+    WritePlyGrid(file, kColumns, kRows, {"x", "y", "z", "nx", "ny", "nz", "s", "t"}, false,
+                 [](int c, int r, float* v) {
+                   const float values[8] = {float(c), float(r), 0, 0, 0, 1, float(c) / kColumns, float(r) / kRows};
+                   std::copy(values, values + 8, v);
+                 });
     return file;
   }();
   return path;
