@@ -13,13 +13,15 @@ mode=$1 source_dir=$2 build=$3 work=$4
 models=43 # the example's three plus 40 generated
 
 fresh_dir "$work"
-output_bases=()
+output_bases=() # "<workspace>|<output base>" of each Bazel server started
+# Nothing in the home directory; a server left behind stops by itself.
+startup=(--output_user_root="$work/user-root" --nohome_rc --max_idle_secs=300)
 nginx_pid=""
 cleanup() {
   local base
   # Outside its workspace, `bazel shutdown` would run in batch mode and leave the server.
   for base in "${output_bases[@]}"; do
-    (cd "${base%%|*}" && bazel --output_base="${base#*|}" shutdown) >/dev/null 2>&1 || true
+    (cd "${base%%|*}" && bazel "${startup[@]}" --output_base="${base#*|}" shutdown) >/dev/null 2>&1 || true
   done
   if [ -n "$nginx_pid" ]; then
     kill "$nginx_pid" 2>/dev/null || true
@@ -27,6 +29,7 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap "exit 1" INT TERM HUP
 
 # The build step installed under two prefixes: the same bytes.
 prefix_a=$work/opt/varndel
@@ -126,12 +129,12 @@ EOF
 ws_b=$work/b/checkout/of/assets
 mkdir -p "$(dirname "$ws_b")"
 cp -r "$ws_a" "$ws_b"
-workspace() {  # <workspace> <prefix>: the user's lines, as the README shows them
-  cat >"$1/WORKSPACE" <<EOF
-local_repository(name = "varndel", path = "$source_dir")
-load("@varndel//bazel:repositories.bzl", "varndel_tools")
-varndel_tools(prefix = "$2")
-EOF
+# The user's WORKSPACE lines, taken from the README.
+readme_lines=$(sed -n '/^local_repository(name = "varndel"/,/^varndel_tools(/p' "$source_dir/README.md")
+[ "$(grep -c . <<<"$readme_lines")" = 3 ] || fail "the README's WORKSPACE lines not found: $readme_lines"
+workspace() {  # <workspace> <prefix>
+  sed -e "s|\"/src/varndel\"|\"$source_dir\"|" -e "s|\"/opt/varndel\"|\"$2\"|" <<<"$readme_lines" >"$1/WORKSPACE"
+  grep -qF "\"$2\"" "$1/WORKSPACE" || fail "no prefix in the WORKSPACE: $(cat "$1/WORKSPACE")"
 }
 workspace "$ws_a" "$prefix_a"
 workspace "$ws_b" "$prefix_b"
@@ -156,7 +159,7 @@ run_bazel() {
   local ws=$1 base=$2 name=$3
   shift 3
   [[ " ${output_bases[*]} " == *" $ws|$base "* ]] || output_bases+=("$ws|$base")
-  (cd "$ws" && bazel --output_base="$base" --nohome_rc --max_idle_secs=300 build //... \
+  (cd "$ws" && bazel "${startup[@]}" --output_base="$base" build //... \
     --nosandbox_debug "${cache_flags[@]}" --execution_log_json_file="$work/$name.json" "$@") >"$work/$name.log" 2>&1
 }
 build_ok() {  # as run_bazel, failing the test with the console shown
@@ -179,12 +182,11 @@ expect_spawns() {  # <build> <expected count> <expected hit: true|false>
 outputs_of() {  # <workspace>: every compiled file, relative to bazel-bin
   (cd "$1/bazel-bin" && find . -name '*.staticbin' -o -name '*.animbin' | sort)
 }
-expect_same_outputs() {  # <workspace> <workspace>, and the CMake build
-  local file
-  [ "$(outputs_of "$1" | wc -l)" = "$models" ] || fail "$1: expected $models outputs: $(outputs_of "$1")"
-  for file in $(outputs_of "$1"); do
-    expect_same "$1/bazel-bin/$file" "$2/bazel-bin/$file"
-    expect_same "$1/bazel-bin/$file" "$work/cmake/$file"
+expect_same_outputs() {  # <workspace>...: each gives the CMake build's bytes, so all the same
+  local ws file
+  for ws in "$@"; do
+    [ "$(outputs_of "$ws" | wc -l)" = "$models" ] || fail "$ws: expected $models outputs: $(outputs_of "$ws")"
+    for file in $(outputs_of "$ws"); do expect_same "$ws/bazel-bin/$file" "$work/cmake/$file"; done
   done
 }
 
@@ -192,12 +194,16 @@ expect_same_outputs() {  # <workspace> <workspace>, and the CMake build
 build_ok "$ws_a" "$work/base-a" a-cold
 expect_spawns a-cold "$models" false
 grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found cache entries: $(summary a-cold)"
-# No absolute path, user or machine name on a model's command line or in its input list.
-for word in "$work" "$(id -un)" "$(hostname)"; do
-  ! grep -qF -- "$word" <(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n/g' | grep VarndelModel |
-    sed 's/"environmentVariables".*//') || fail "a model's command line names $word"
-  ! grep -rqF -- "$word" "$ws_a/bazel-bin/_varndel" || fail "an input list names $word"
+# No absolute path, user or machine name on a model's command line or in its
+# input list: they would differ between machines, and so would the cache keys.
+args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
+  grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
+lists=$(find "$ws_a/bazel-bin/_varndel" -name '*.inputs' -exec cat {} +)
+[ "$(grep -c . <<<"$args")" = $((models * 9)) ] || fail "unexpected model command lines:"$'\n'"$args"
+for name in "$(id -un)" "$(hostname)"; do
+  ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done
+! grep -qE "^/|$work" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list holds an absolute path"
 
 # 2. Copy B, a second machine: every model comes from the cache.
 build_ok "$ws_b" "$work/base-b" b-cached
@@ -228,5 +234,10 @@ grep -q 'exclude = \["generated/m03/m03.mtl"\]' "$ws_a/BUILD.bazel" || fail "cou
 if run_bazel "$ws_a" "$work/base-a" a-undeclared; then fail "a model with an undeclared .mtl compiled"; fi
 expect_contains "$(cat "$work/a-undeclared.log")" \
   "generated/m03/m03.mtl was opened by the import but is not a declared input" "undeclared side file"
+
+# The CMake build directory of the source tree serves as a prefix too.
+workspace "$ws_b" "$build"
+build_ok "$ws_b" "$work/base-b" b-build-tree
+expect_same_outputs "$ws_b"
 
 echo "bazel rules with the $mode cache OK"
