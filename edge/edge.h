@@ -27,7 +27,7 @@ struct EdgeRequest {
 };
 
 // The import tried to open files that are not among the declared inputs
-// (absolute paths, in order). Nothing is written then.
+// (absolute paths, sorted). Nothing is written then.
 struct UndeclaredInputsError : std::runtime_error {
   explicit UndeclaredInputsError(std::set<std::string> files)
       : std::runtime_error("undeclared inputs"), files(std::move(files)) {}
