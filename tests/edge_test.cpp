@@ -192,8 +192,8 @@ TEST(Edge, FailsWhenTheImportOpensAFileThatIsNotDeclared) {
       EXPECT_EQ(ReadFile(scratch.path / "out" / "model.bin"), ReadFile(scratch.path / "ref" / "model.bin"));
     } else {
       EXPECT_EQ(run.exitCode, 3);
-      EXPECT_NE(run.err.find(std::string("varndel-edge: ") + c.undeclared +
-                             " was opened by the import but is not a declared input\n"),
+      EXPECT_NE(run.err.find(TextMode(std::string("varndel-edge: ") + c.undeclared +
+                                      " was opened by the import but is not a declared input\n")),
                 std::string::npos)
           << run.err;
       EXPECT_TRUE(fs::is_empty(scratch.path / "out"));
