@@ -89,9 +89,9 @@ class BoneNumbers {
   std::vector<int32_t> ids_;
 };
 
-// Returns whether the mesh is skinned (any bone slot taken; animated files
-// only, as a static file's bone slots mean nothing to an engine).
-bool CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers& boneNumbers,
+// Bone slots count in animated files only, as a static file's bone slots
+// mean nothing to an engine.
+void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers& boneNumbers,
                std::vector<Finding>& findings) {
   const std::string scope = "mesh " + std::to_string(m);
   const size_t vertexCount = mesh.vertices.size();
@@ -184,7 +184,6 @@ bool CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
   Collect(findings, {&badIndex, &badPosition, &unknownBone});
   if (notTriangles) findings.push_back(*notTriangles);
   Collect(findings, {&degenerate, &zeroNormal, &oddNormal, &weightSum, &noInfluence});
-  return skinned;
 }
 
 void CheckTextures(const Model& model, const TextureLookup& findTexture, std::vector<Finding>& findings) {
@@ -247,21 +246,7 @@ void CheckAnimation(const Animation& animation, std::vector<Finding>& findings) 
 std::vector<Finding> ValidateModel(const Model& model, const TextureLookup& findTexture) {
   std::vector<Finding> findings;
   const BoneNumbers boneNumbers(model.animation.boneInfos);
-  std::vector<size_t> skinnedMeshes;
-  for (size_t m = 0; m < model.meshes.size(); ++m) {
-    if (CheckMesh(m, model.meshes[m], model.animated, boneNumbers, findings)) skinnedMeshes.push_back(m);
-  }
-  if (skinnedMeshes.size() > 1) {
-    std::string element = "meshes ";
-    for (size_t i = 0; i < skinnedMeshes.size() && i < kShownPositions; ++i) {
-      element += (i ? ", " : "") + std::to_string(skinnedMeshes[i]);
-    }
-    if (skinnedMeshes.size() > kShownPositions) element += ", ...";
-    findings.push_back({Severity::kWarning, element,
-                        std::to_string(skinnedMeshes.size()) +
-                            " skinned meshes, but the bone-info map describes only the last mesh, so the bone "
-                            "numbers of the others may name other bones"});
-  }
+  for (size_t m = 0; m < model.meshes.size(); ++m) CheckMesh(m, model.meshes[m], model.animated, boneNumbers, findings);
   if (findTexture) CheckTextures(model, findTexture, findings);
   if (model.animated) CheckAnimation(model.animation, findings);
   std::stable_partition(findings.begin(), findings.end(), [](const Finding& f) { return f.severity == Severity::kError; });

@@ -11,7 +11,6 @@
 // Warnings describe data that loads safely but may look wrong: index counts
 // that are not a multiple of 3, degenerate triangles, normals of zero or not
 // unit length, weights not summing to 1, unbound vertices in a skinned mesh,
-// several skinned meshes (the bone-info map describes only the last mesh),
 // tracks naming no node, keys out of order, past the duration or at a NaN
 // time, and (when the caller looks them up) texture files not found.
 #pragma once
