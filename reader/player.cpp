@@ -2,6 +2,9 @@
 #include <varndel/sample.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
 #include <limits>
 #include <stdexcept>
 #include <string_view>
@@ -14,20 +17,15 @@ namespace {
 
 constexpr int kForwardSteps = 4;  // keys stepped over one by one before a binary search
 
-// Where ticks falls among a channel's sorted keys: the key to hold, or the
-// lower of the two to interpolate with factor t.
-struct KeySpan {
-  uint32_t index = 0;
-  bool between = false;
-  double t = 0.0;
-};
-
-// The sample.h rule on sorted keys of distinct times: before the first key
-// (or at a NaN time) the first is held, at or after the last the last, at a
-// key's time that key. hint is the cursor: the key found last time.
-KeySpan FindKeys(const float* times, uint32_t count, float ticks, uint32_t& hint) noexcept {
-  if (count == 1) return {};
-  uint32_t i = hint < count ? hint : 0;
+// Places ticks among sorted keys of distinct times by the sample.h rule:
+// before the first key (or at a NaN time) the first is held, at or after the
+// last the last, at a key's time that key, else the two around it are
+// interpolated. place.key is where the search starts: the last place found.
+template <typename Place>
+void FindPlace(const float* times, uint32_t count, float ticks, Place& place) noexcept {
+  place.between = false;
+  if (count == 1) return;
+  uint32_t i = place.key < count ? place.key : 0;
   if (times[i] <= ticks) {
     for (int step = 0; i + 1 < count && !(ticks < times[i + 1]); ++step) {
       if (step == kForwardSteps) {
@@ -36,20 +34,23 @@ KeySpan FindKeys(const float* times, uint32_t count, float ticks, uint32_t& hint
       }
       ++i;
     }
-  } else {
-    if (!(ticks >= times[0])) return {};  // before the first key, or NaN
+  } else if (ticks >= times[0]) {
     i = uint32_t(std::upper_bound(times, times + i, ticks) - times) - 1;
+  } else {  // before the first key, or NaN
+    place.key = 0;
+    return;
   }
-  hint = i;
-  if (i + 1 == count || ticks == times[i]) return {i, false, 0.0};
-  return {i, true, (double(ticks) - double(times[i])) / (double(times[i + 1]) - double(times[i]))};
+  place.key = i;
+  if (i + 1 == count || ticks == times[i]) return;
+  place.between = true;
+  place.factor = (double(ticks) - double(times[i])) / (double(times[i + 1]) - double(times[i]));
 }
 
-// Appends keys sorted by time, NaN times left out (all but the first key
-// when every time is NaN), equal times reduced to the first in file order.
+// Sorts keys by time, NaN times left out (all but the first key when every
+// time is NaN), equal times reduced to the first in file order. Appends the
+// values; returns the times.
 template <typename Key, typename Value>
-uint32_t AppendSortedKeys(const std::vector<Key>& keys, Value Key::*value, std::vector<float>& times,
-                          std::vector<Value>& values) {
+std::vector<float> SortKeys(const std::vector<Key>& keys, Value Key::*value, std::vector<Value>& values) {
   if (keys.size() > std::numeric_limits<uint32_t>::max()) throw std::length_error("too many keys in one track");
   std::vector<uint32_t> order;
   order.reserve(keys.size());
@@ -58,39 +59,46 @@ uint32_t AppendSortedKeys(const std::vector<Key>& keys, Value Key::*value, std::
   if (order.empty()) order.push_back(0);
   std::stable_sort(order.begin(), order.end(),
                    [&keys](uint32_t a, uint32_t b) { return keys[a].timeStamp < keys[b].timeStamp; });
-  uint32_t count = 0;
+  std::vector<float> times;
   for (uint32_t k : order) {
-    if (count > 0 && times.back() == keys[k].timeStamp) continue;
+    if (!times.empty() && times.back() == keys[k].timeStamp) continue;
     times.push_back(keys[k].timeStamp);
     values.push_back(keys[k].*value);
-    ++count;
   }
-  return count;
+  return times;
 }
 
 }  // namespace
 
-PlaybackCursor::PlaybackCursor(const PreparedAnimation& prepared) : keys_(prepared.ChannelCount(), 0) {}
+PlaybackCursor::PlaybackCursor(const PreparedAnimation& prepared) : places_(prepared.TimelineCount()) {}
 
 PreparedAnimation::PreparedAnimation(const Animation& animation)
     : duration_(animation.duration), ticksPerSecond_(varndel::TicksPerSecond(animation)) {
   constexpr size_t kMaxIndex = size_t(std::numeric_limits<int32_t>::max());
-  if (animation.nodes.size() > kMaxIndex || animation.tracks.size() > kMaxIndex / 3)
-    throw std::length_error("too many nodes or tracks");
+  if (animation.nodes.size() > kMaxIndex) throw std::length_error("too many nodes");
 
   std::unordered_map<std::string_view, size_t> trackOf;  // the first track of each name
   for (size_t t = 0; t < animation.tracks.size(); ++t) trackOf.emplace(animation.tracks[t].name, t);
 
-  // Channels of a track, made when the first node of its name needs them.
-  struct TrackChannels {
-    bool made = false;
-    int32_t position = -1, rotation = -1, scale = -1;
+  // Equal lists of times become one timeline, searched once per Evaluate.
+  std::unordered_multimap<size_t, uint32_t> timelineOf;  // by a hash of the times' bytes
+  const auto addTimeline = [&](const std::vector<float>& times) {
+    const size_t bytes = times.size() * sizeof(float);
+    const size_t hash = std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(times.data()), bytes));
+    const auto [from, to] = timelineOf.equal_range(hash);
+    for (auto it = from; it != to; ++it) {
+      const Timeline& timeline = timelines_[it->second];
+      if (timeline.count == times.size() && std::memcmp(times_.data() + timeline.first, times.data(), bytes) == 0)
+        return it->second;
+    }
+    if (timelines_.size() >= std::numeric_limits<uint32_t>::max()) throw std::length_error("too many key lists");
+    timelines_.push_back({times_.size(), uint32_t(times.size())});
+    times_.insert(times_.end(), times.begin(), times.end());
+    timelineOf.emplace(hash, uint32_t(timelines_.size() - 1));
+    return uint32_t(timelines_.size() - 1);
   };
-  std::vector<TrackChannels> channelsOf(animation.tracks.size());
-  const auto addChannel = [this](size_t first, uint32_t count) {
-    channels_.push_back({first, count});
-    return int32_t(channels_.size() - 1);
-  };
+  // A track's channels, made when the first node of its name needs them.
+  std::vector<std::optional<AnimatedNode>> channelsOf(animation.tracks.size());
 
   nodes_.resize(animation.nodes.size());
   for (size_t i = 0; i < animation.nodes.size(); ++i) {
@@ -103,28 +111,23 @@ PreparedAnimation::PreparedAnimation(const Animation& animation)
     const Track& track = animation.tracks[found->second];
     if (track.positions.empty() && track.rotations.empty() && track.scales.empty()) continue;
 
-    TrackChannels& channels = channelsOf[found->second];
-    if (!channels.made) {
-      channels.made = true;
-      if (!track.positions.empty()) {
-        const size_t first = positionTimes_.size();
-        channels.position =
-            addChannel(first, AppendSortedKeys(track.positions, &PositionKey::position, positionTimes_, positions_));
+    std::optional<AnimatedNode>& channels = channelsOf[found->second];
+    if (!channels) {
+      channels.emplace();
+      if ((channels->hasPosition = !track.positions.empty())) {
+        channels->position.first = positions_.size();
+        channels->position.timeline = addTimeline(SortKeys(track.positions, &PositionKey::position, positions_));
       }
-      if (!track.rotations.empty()) {
-        const size_t first = rotationTimes_.size();
-        channels.rotation = addChannel(
-            first, AppendSortedKeys(track.rotations, &RotationKey::orientation, rotationTimes_, rotations_));
+      if ((channels->hasRotation = !track.rotations.empty())) {
+        channels->rotation.first = rotations_.size();
+        channels->rotation.timeline = addTimeline(SortKeys(track.rotations, &RotationKey::orientation, rotations_));
       }
-      if (!track.scales.empty()) {
-        const size_t first = scaleTimes_.size();
-        channels.scale = addChannel(first, AppendSortedKeys(track.scales, &ScaleKey::scale, scaleTimes_, scales_));
+      if ((channels->hasScale = !track.scales.empty())) {
+        channels->scale.first = scales_.size();
+        channels->scale.timeline = addTimeline(SortKeys(track.scales, &ScaleKey::scale, scales_));
       }
     }
-    AnimatedNode animated;
-    animated.position = channels.position;
-    animated.rotation = channels.rotation;
-    animated.scale = channels.scale;
+    AnimatedNode animated = *channels;
     pose::DecomposeTransform(node.transformation, animated.ownTranslation, animated.ownRotation, animated.ownScale);
     plan.animated = int32_t(animated_.size());
     animated_.push_back(animated);
@@ -144,39 +147,31 @@ PreparedAnimation::PreparedAnimation(const Animation& animation)
   sparseIds_ = std::move(table.sparse);
 }
 
-Mat4 PreparedAnimation::SampleLocal(const AnimatedNode& node, uint32_t* cursor, float ticks) const noexcept {
-  Vec3 translation = node.ownTranslation, scale = node.ownScale;
-  Vec4 rotation = node.ownRotation;
-  if (node.position >= 0) {
-    const Channel& c = channels_[size_t(node.position)];
-    const KeySpan s = FindKeys(positionTimes_.data() + c.first, c.count, ticks, cursor[node.position]);
-    const Vec3* keys = positions_.data() + c.first;
-    translation = s.between ? pose::LerpVec3(keys[s.index], keys[s.index + 1], s.t) : keys[s.index];
-  }
-  if (node.rotation >= 0) {
-    const Channel& c = channels_[size_t(node.rotation)];
-    const KeySpan s = FindKeys(rotationTimes_.data() + c.first, c.count, ticks, cursor[node.rotation]);
-    const Vec4* keys = rotations_.data() + c.first;
-    rotation = s.between ? pose::Slerp(keys[s.index], keys[s.index + 1], s.t) : keys[s.index];
-  }
-  if (node.scale >= 0) {
-    const Channel& c = channels_[size_t(node.scale)];
-    const KeySpan s = FindKeys(scaleTimes_.data() + c.first, c.count, ticks, cursor[node.scale]);
-    const Vec3* keys = scales_.data() + c.first;
-    scale = s.between ? pose::LerpVec3(keys[s.index], keys[s.index + 1], s.t) : keys[s.index];
-  }
+Mat4 PreparedAnimation::SampleLocal(const AnimatedNode& node, const PlaybackCursor& cursor) const noexcept {
+  // A kind's value at its timeline's place.
+  const auto sample = [&cursor](const Channel& channel, const auto* values, const auto& blend) {
+    const PlaybackCursor::Place& place = cursor.places_[channel.timeline];
+    const auto* keys = values + channel.first + place.key;
+    return place.between ? blend(keys[0], keys[1], place.factor) : keys[0];
+  };
+  const auto lerp = [](const Vec3& a, const Vec3& b, double t) { return pose::LerpVec3(a, b, t); };
+  const auto slerp = [](const Vec4& a, const Vec4& b, double t) { return pose::Slerp(a, b, t); };
+  const Vec3 translation = node.hasPosition ? sample(node.position, positions_.data(), lerp) : node.ownTranslation;
+  const Vec4 rotation = node.hasRotation ? sample(node.rotation, rotations_.data(), slerp) : node.ownRotation;
+  const Vec3 scale = node.hasScale ? sample(node.scale, scales_.data(), lerp) : node.ownScale;
   return ComposeTransform(translation, rotation, scale);
 }
 
 bool PreparedAnimation::Evaluate(PlaybackCursor& cursor, float ticks, Mat4* globals, Mat4* palette) const noexcept {
-  if (cursor.keys_.size() != channels_.size() || (globals == nullptr && !nodes_.empty())) return false;
-  uint32_t* keys = cursor.keys_.data();
+  if (cursor.places_.size() != timelines_.size() || (globals == nullptr && !nodes_.empty())) return false;
+  for (size_t t = 0; t < timelines_.size(); ++t)
+    FindPlace(times_.data() + timelines_[t].first, timelines_[t].count, ticks, cursor.places_[t]);
   for (size_t i = 0; i < nodes_.size(); ++i) {
     const NodePlan& node = nodes_[i];
     if (node.animated < 0) {
       globals[i] = node.parent < 0 ? node.own : MultiplyMat4(globals[node.parent], node.own);
     } else {
-      const Mat4 local = SampleLocal(animated_[size_t(node.animated)], keys, ticks);
+      const Mat4 local = SampleLocal(animated_[size_t(node.animated)], cursor);
       globals[i] = node.parent < 0 ? local : MultiplyMat4(globals[node.parent], local);
     }
   }

@@ -12,8 +12,9 @@
 //     it once per animation and share it: any number of threads may evaluate
 //     one PreparedAnimation at the same time, each with its own cursor.
 //   - PlaybackCursor: the small per-instance state, one key position per
-//     channel, so that forward playback finds its keys in O(1). One per
-//     playing instance; never shared between threads evaluating at once.
+//     list of key times, so that forward playback finds its keys in O(1).
+//     One per playing instance; never shared between threads evaluating at
+//     once.
 //   - AnimationPlayer: the convenience pair of both, for one instance. Copies
 //     share the prepared part and get their own cursor.
 //
@@ -27,8 +28,10 @@
 // has nothing else, equal times: the first in file order), so unsorted keys
 // give the same results as there.
 //
-// Cost: a forward step finds each channel's keys in O(1) amortised, a jump
-// in O(log keys). Only construction (and copying) allocates.
+// Cost: key lists with equal times (typically every kind of every track)
+// share one search per Evaluate; a forward step finds its keys in O(1)
+// amortised, a jump in O(log keys). Only construction (and copying)
+// allocates.
 #pragma once
 
 #include <varndel/reader.h>
@@ -44,9 +47,10 @@ namespace varndel {
 
 class PreparedAnimation;
 
-// Per-instance playback state: where each key channel was found last.
-// Built for one PreparedAnimation (its ChannelCount()); any time may follow
-// any other, forward play is merely the fast case.
+// Per-instance playback state: where the time was found last on each
+// timeline (a distinct list of key times, shared by every key list that
+// has those times). Built for one PreparedAnimation; any time may follow any
+// other, forward play is merely the fast case.
 class PlaybackCursor {
  public:
   PlaybackCursor() = default;
@@ -54,7 +58,12 @@ class PlaybackCursor {
 
  private:
   friend class PreparedAnimation;
-  std::vector<uint32_t> keys_;  // per channel: index of the last key found
+  struct Place {
+    uint32_t key = 0;        // the last key not after the time (or the first key)
+    bool between = false;    // interpolate from key to key + 1
+    double factor = 0.0;     // how far, 0 to 1
+  };
+  std::vector<Place> places_;  // per timeline
 };
 
 // The immutable, shareable part. Copies everything it needs from the
@@ -66,7 +75,7 @@ class PreparedAnimation {
 
   size_t NodeCount() const noexcept { return nodes_.size(); }        // as Animation::nodes
   size_t BoneCount() const noexcept { return boneNodes_.size(); }    // as Animation::boneInfos
-  size_t ChannelCount() const noexcept { return channels_.size(); }  // key lists in use
+  size_t TimelineCount() const noexcept { return timelines_.size(); }  // distinct key-time lists
   float Duration() const noexcept { return duration_; }              // ticks
   double TicksPerSecond() const noexcept { return ticksPerSecond_; }  // as varndel::TicksPerSecond
 
@@ -74,8 +83,8 @@ class PreparedAnimation {
   // to globals (NodeCount() entries, indexed like Animation::nodes) and, when
   // palette is not null, every bone-info entry's skinning matrix (global of
   // its node times its offset) to palette (BoneCount() entries). Returns false
-  // and writes nothing when cursor was not built for this animation or
-  // globals is null while there are nodes.
+  // and writes nothing when cursor was not built for an animation with as
+  // many timelines, or globals is null while there are nodes.
   bool Evaluate(PlaybackCursor& cursor, float ticks, Mat4* globals, Mat4* palette) const noexcept;
 
   // Blends the mesh's vertices with their bone slots and the palette of
@@ -90,29 +99,36 @@ class PreparedAnimation {
 
  private:
   struct NodePlan {
-    Mat4 own{};              // the stored local transformation
-    int32_t parent = -1;     // an earlier node, or -1
-    int32_t animated = -1;   // index into animated_, or -1
+    Mat4 own{};             // the stored local transformation
+    int32_t parent = -1;    // an earlier node, or -1
+    int32_t animated = -1;  // index into animated_, or -1
   };
-  // The parts of a node that its track replaces; channel -1: the node's own.
+  // A track's keys of one kind: values in time order, times in a timeline.
+  struct Channel {
+    size_t first = 0;       // into the values of its kind
+    uint32_t timeline = 0;  // into timelines_
+  };
+  // The parts of a node that its track replaces; without a channel, the
+  // node's own part stays.
   struct AnimatedNode {
-    int32_t position = -1, rotation = -1, scale = -1;  // index into channels_
+    Channel position, rotation, scale;
+    bool hasPosition = false, hasRotation = false, hasScale = false;
     Vec3 ownTranslation{}, ownScale{};
     Vec4 ownRotation{};
   };
-  struct Channel {
-    size_t first = 0;    // into the key arrays of its kind
-    uint32_t count = 0;  // sorted keys of distinct times, at least 1
+  struct Timeline {
+    size_t first = 0;    // into times_
+    uint32_t count = 0;  // sorted distinct times, at least 1
   };
-  Mat4 SampleLocal(const AnimatedNode& node, uint32_t* cursor, float ticks) const noexcept;
+
+  Mat4 SampleLocal(const AnimatedNode& node, const PlaybackCursor& cursor) const noexcept;
 
   float duration_ = 0.0f;
   double ticksPerSecond_ = 25.0;
   std::vector<NodePlan> nodes_;
   std::vector<AnimatedNode> animated_;
-  std::vector<Channel> channels_;
-  // Keys of every channel, by kind, each channel's run sorted by time.
-  std::vector<float> positionTimes_, rotationTimes_, scaleTimes_;
+  std::vector<Timeline> timelines_;
+  std::vector<float> times_;
   std::vector<Vec3> positions_, scales_;
   std::vector<Vec4> rotations_;
   std::vector<int32_t> boneNodes_;  // per bone-info entry: its node, or -1
