@@ -109,13 +109,14 @@ varndel::Model CompiledModel(const fs::path& source) {
   return model;
 }
 
-TEST(SamplePlayer, AgreesWithTheReferenceOnTheWalkerTheArmAndAGeneratedCharacter) {
+TEST(SamplePlayer, AgreesWithTheReferenceOnCompiledModelsAndAGeneratedCharacter) {
   varndel::Model character;
   character.animated = true;
   character.animation = MakeCharacter(4, 30);
   character.meshes = {MakeCharacterMesh(300)};
   const std::pair<const char*, varndel::Model> models[] = {{"walker", CompiledModel(ExamplePath("walker.gltf"))},
                                                            {"arm", CompiledModel(FixturePath("arm.gltf"))},
+                                                           {"three meshes", CompiledModel(FixturePath("character.gltf"))},
                                                            {"character", character}};
   for (const auto& [name, model] : models) {
     SCOPED_TRACE(name);
