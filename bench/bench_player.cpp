@@ -43,8 +43,7 @@ const varndel::Model& Walker() {
     fs::create_directories(directory);
     fs::copy_file(fs::path(VARNDEL_EXAMPLES) / "walker.gltf", directory / "walker.gltf",
                   fs::copy_options::overwrite_existing);
-    const std::string command =
-        "cd '" + directory.string() + "' && '" VARNDEL_EXE "' 1 0 walker.gltf > /dev/null";
+    const std::string command = "cd '" + directory.string() + "' && '" VARNDEL_EXE "' 1 0 walker.gltf > /dev/null";
     varndel::Model walker;
     if (std::system(command.c_str()) != 0 || !varndel::ReadModelFile((directory / "walker.animbin").string(), walker))
       std::cerr << "compiling the walker failed\n";

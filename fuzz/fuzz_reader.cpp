@@ -67,8 +67,9 @@ static bool SameValues(const std::vector<Array>& a, const std::vector<Array>& b)
 static void CheckValidationAndPlayback(const varndel::Model& model) {
   const std::vector<varndel::Finding> findings = varndel::ValidateModel(model);
   for (size_t i = 1; i < findings.size(); ++i)
-    Require(findings[i - 1].severity == varndel::Severity::kError || findings[i].severity == varndel::Severity::kWarning,
-            "an error after a warning");
+    Require(
+        findings[i - 1].severity == varndel::Severity::kError || findings[i].severity == varndel::Severity::kWarning,
+        "an error after a warning");
   if (!model.animated) return;
   const varndel::Animation& animation = model.animation;
   varndel::AnimationPlayer player(animation);

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <unordered_map>
@@ -84,7 +84,8 @@ PreparedAnimation::PreparedAnimation(const Animation& animation)
   std::unordered_multimap<size_t, uint32_t> timelineOf;  // by a hash of the times' bytes
   const auto addTimeline = [&](const std::vector<float>& times) {
     const size_t bytes = times.size() * sizeof(float);
-    const size_t hash = std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(times.data()), bytes));
+    const size_t hash =
+        std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(times.data()), bytes));
     const auto [from, to] = timelineOf.equal_range(hash);
     for (auto it = from; it != to; ++it) {
       const Timeline& timeline = timelines_[it->second];

@@ -33,7 +33,7 @@ void DecomposeTransform(const Mat4& m, Vec3& translation, Vec4& rotation, Vec3& 
 // with that number: a direct table when the numbers are small, else a
 // sorted list. Negative numbers (free slots) never match.
 struct BoneNumberTable {
-  std::vector<int32_t> dense;                      // by number; -1 for none
+  std::vector<int32_t> dense;                       // by number; -1 for none
   std::vector<std::pair<int32_t, int32_t>> sparse;  // (number, entry), by number
 };
 BoneNumberTable MakeBoneNumberTable(const std::vector<BoneInfoEntry>& entries, size_t count);

@@ -177,8 +177,8 @@ void SkinVertices(const MeshData& mesh, const Animation& animation, const std::v
   positions.resize(mesh.vertices.size());
   if (normals != nullptr) normals->resize(mesh.vertices.size());
   pose::BlendVertices(
-      mesh, skinning.data(), [&table](int32_t id) { return pose::FindBoneEntry(table.dense, table.sparse, id); }, positions.data(),
-      normals != nullptr ? normals->data() : nullptr);
+      mesh, skinning.data(), [&table](int32_t id) { return pose::FindBoneEntry(table.dense, table.sparse, id); },
+      positions.data(), normals != nullptr ? normals->data() : nullptr);
 }
 
 }  // namespace varndel

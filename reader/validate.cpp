@@ -234,7 +234,8 @@ void CheckAnimation(const Animation& animation, std::vector<Finding>& findings) 
   for (const Node& node : animation.nodes) nodeNames.insert(node.name);
   for (const Track& track : animation.tracks) {
     const std::string scope = "track " + QuoteName(track.name);
-    if (nodeNames.count(track.name) == 0) findings.push_back({Severity::kWarning, scope, "names no node of the hierarchy"});
+    if (nodeNames.count(track.name) == 0)
+      findings.push_back({Severity::kWarning, scope, "names no node of the hierarchy"});
     CheckKeys(scope, "position key", "position keys", track.positions, animation.duration, findings);
     CheckKeys(scope, "rotation key", "rotation keys", track.rotations, animation.duration, findings);
     CheckKeys(scope, "scale key", "scale keys", track.scales, animation.duration, findings);
@@ -249,7 +250,8 @@ std::vector<Finding> ValidateModel(const Model& model, const TextureLookup& find
   for (size_t m = 0; m < model.meshes.size(); ++m) CheckMesh(m, model.meshes[m], model.animated, boneNumbers, findings);
   if (findTexture) CheckTextures(model, findTexture, findings);
   if (model.animated) CheckAnimation(model.animation, findings);
-  std::stable_partition(findings.begin(), findings.end(), [](const Finding& f) { return f.severity == Severity::kError; });
+  std::stable_partition(findings.begin(), findings.end(),
+                        [](const Finding& f) { return f.severity == Severity::kError; });
   return findings;
 }
 

@@ -57,8 +57,8 @@ inline varndel::Animation MakeCharacter(int seconds = 30, int fps = 30) {
       const double axis[3] = {0.48, 0.8, 0.36};
       const double s = std::sin(angle / 2);
       track.positions.push_back({{own[12] + float(0.05 * std::sin(0.13 * k + phase)), own[13], own[14]}, time});
-      track.rotations.push_back({{float(axis[0] * s), float(axis[1] * s), float(axis[2] * s), float(std::cos(angle / 2))},
-                                 time});
+      track.rotations.push_back(
+          {{float(axis[0] * s), float(axis[1] * s), float(axis[2] * s), float(std::cos(angle / 2))}, time});
       track.scales.push_back({{1.0f, float(1.0 + 0.1 * std::sin(0.07 * k + phase)), 1.0f}, time});
     }
     track.positionMaxTime = track.rotationMaxTime = track.scaleMaxTime = float(keys - 1);
@@ -66,8 +66,8 @@ inline varndel::Animation MakeCharacter(int seconds = 30, int fps = 30) {
   }
   for (size_t b = 0; b < animation.nodes.size(); ++b) {
     const varndel::Vec3& o = bindOrigins[b];
-    animation.boneInfos.push_back(
-        {animation.nodes[b].name, int32_t(b), varndel::ComposeTransform({-o[0], -o[1], -o[2]}, {0, 0, 0, 1}, {1, 1, 1})});
+    animation.boneInfos.push_back({animation.nodes[b].name, int32_t(b),
+                                   varndel::ComposeTransform({-o[0], -o[1], -o[2]}, {0, 0, 0, 1}, {1, 1, 1})});
   }
   return animation;
 }

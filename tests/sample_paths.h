@@ -33,7 +33,8 @@ class Poser {
   }
 
   std::vector<varndel::Mat4> Skinning(float ticks) {
-    if (!player_) return varndel::ComputeSkinningMatrices(animation_, varndel::ComputeGlobalTransforms(animation_, ticks));
+    if (!player_)
+      return varndel::ComputeSkinningMatrices(animation_, varndel::ComputeGlobalTransforms(animation_, ticks));
     return Evaluate(ticks);
   }
 

@@ -25,14 +25,14 @@ constexpr float kInf = std::numeric_limits<float>::infinity();
 // Within 1e-5 of the reference (relative for large values), and equal
 // element for element where exact is set.
 template <typename Array>
-void ExpectAgree(const std::vector<Array>& player, const std::vector<Array>& reference, bool exact,
-                 const char* what) {
+void ExpectAgree(const std::vector<Array>& player, const std::vector<Array>& reference, bool exact, const char* what) {
   ASSERT_EQ(player.size(), reference.size()) << what;
   for (size_t i = 0; i < player.size(); ++i) {
     for (size_t k = 0; k < player[i].size(); ++k) {
       const float p = player[i][k], r = reference[i][k];
       if (exact || !std::isfinite(r)) {
-        EXPECT_TRUE(p == r || (std::isnan(p) && std::isnan(r))) << what << " " << i << "[" << k << "]: " << p << " vs " << r;
+        EXPECT_TRUE(p == r || (std::isnan(p) && std::isnan(r)))
+            << what << " " << i << "[" << k << "]: " << p << " vs " << r;
       } else {
         EXPECT_NEAR(p, r, 1e-5 * std::max(1.0f, std::fabs(r))) << what << " " << i << "[" << k << "]";
       }
@@ -114,10 +114,11 @@ TEST(SamplePlayer, AgreesWithTheReferenceOnCompiledModelsAndAGeneratedCharacter)
   character.animated = true;
   character.animation = MakeCharacter(4, 30);
   character.meshes = {MakeCharacterMesh(300)};
-  const std::pair<const char*, varndel::Model> models[] = {{"walker", CompiledModel(ExamplePath("walker.gltf"))},
-                                                           {"arm", CompiledModel(FixturePath("arm.gltf"))},
-                                                           {"three meshes", CompiledModel(FixturePath("character.gltf"))},
-                                                           {"character", character}};
+  const std::pair<const char*, varndel::Model> models[] = {
+      {"walker", CompiledModel(ExamplePath("walker.gltf"))},
+      {"arm", CompiledModel(FixturePath("arm.gltf"))},
+      {"three meshes", CompiledModel(FixturePath("character.gltf"))},
+      {"character", character}};
   for (const auto& [name, model] : models) {
     SCOPED_TRACE(name);
     ASSERT_FALSE(model.animation.nodes.empty());
@@ -141,7 +142,8 @@ std::vector<ChoiceCase> ChoiceCases() {
   varndel::Track track;
   track.name = "A";
   // Unsorted, repeated (first in file order wins) and NaN times.
-  track.positions = {{{5, 0, 0}, 10}, {{1, 0, 0}, 0}, {{9, 9, 9}, kNaN}, {{2, 0, 0}, 5}, {{7, 7, 7}, 5}, {{3, 0, 0}, 2}};
+  track.positions = {{{5, 0, 0}, 10}, {{1, 0, 0}, 0}, {{9, 9, 9}, kNaN},
+                     {{2, 0, 0}, 5},  {{7, 7, 7}, 5}, {{3, 0, 0}, 2}};
   track.rotations = {{{0, 0, 1, 0}, 8}, {{0, 0, 0, 1}, 1}, {{0, 1, 0, 1}, kNaN}, {{1, 0, 0, 1}, 4}};
   track.scales = {{{2, 2, 2}, kNaN}, {{3, 3, 3}, kNaN}};  // only NaN: the first is held
   varndel::Animation keys;

@@ -31,7 +31,8 @@
 // Cost: key lists with equal times (typically every kind of every track)
 // share one search per Evaluate; a forward step finds its keys in O(1)
 // amortised, a jump in O(log keys). Only construction (and copying)
-// allocates.
+// allocates, and only it may throw (std::bad_alloc, or std::length_error
+// for more than 2^31 nodes or bone-info entries).
 #pragma once
 
 #include <varndel/reader.h>
@@ -59,9 +60,9 @@ class PlaybackCursor {
  private:
   friend class PreparedAnimation;
   struct Place {
-    uint32_t key = 0;        // the last key not after the time (or the first key)
-    bool between = false;    // interpolate from key to key + 1
-    double factor = 0.0;     // how far, 0 to 1
+    uint32_t key = 0;      // the last key not after the time (or the first key)
+    bool between = false;  // interpolate from key to key + 1
+    double factor = 0.0;   // how far, 0 to 1
   };
   std::vector<Place> places_;  // per timeline
 };
@@ -73,11 +74,11 @@ class PreparedAnimation {
   PreparedAnimation() = default;
   explicit PreparedAnimation(const Animation& animation);
 
-  size_t NodeCount() const noexcept { return nodes_.size(); }        // as Animation::nodes
-  size_t BoneCount() const noexcept { return boneNodes_.size(); }    // as Animation::boneInfos
+  size_t NodeCount() const noexcept { return nodes_.size(); }          // as Animation::nodes
+  size_t BoneCount() const noexcept { return boneNodes_.size(); }      // as Animation::boneInfos
   size_t TimelineCount() const noexcept { return timelines_.size(); }  // distinct key-time lists
-  float Duration() const noexcept { return duration_; }              // ticks
-  double TicksPerSecond() const noexcept { return ticksPerSecond_; }  // as varndel::TicksPerSecond
+  float Duration() const noexcept { return duration_; }                // ticks
+  double TicksPerSecond() const noexcept { return ticksPerSecond_; }   // as varndel::TicksPerSecond
 
   // Poses the animation at ticks: writes every node's global transformation
   // to globals (NodeCount() entries, indexed like Animation::nodes) and, when
@@ -160,6 +161,7 @@ class AnimationPlayer {
   // the first Evaluate.
   const std::vector<Mat4>& Globals() const noexcept { return globals_; }
 
+  // As PreparedAnimation::SkinVertices.
   void SkinVertices(const MeshData& mesh, const Mat4* palette, Vec3* positions, Vec3* normals) const noexcept {
     prepared_->SkinVertices(mesh, palette, positions, normals);
   }
