@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 struct ModelContainer;
 
@@ -16,14 +17,17 @@ struct EdgeRequest {
   std::string logDir;         // receives Logs/Log.txt
   std::string depfile;        // empty: none written
   std::string depfileTarget;  // the output as the build file names it
+  bool optimize = false;      // run varndel-opt's step before writing
+  std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
 };
 
 // Runs the compiler's stages; returns its exit code (0, -1 or -666). The
 // compiled file appears at request.output only on success. console receives
-// what the compiler prints.
-int RunEdge(const EdgeRequest& request, std::ostream& console);
+// what the compiler prints, warnings the optimiser's warnings.
+int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& warnings);
 
-// Removes the output and this process's temporary file, if present.
+// Removes the outputs (LOD files included) and this process's temporary
+// files, if present.
 void DiscardEdgeOutputs(const EdgeRequest& request);
 
 // The file the image is written to before it is checked and renamed: beside

@@ -5,6 +5,7 @@
 // private directory, and lists every file the import read in a depfile. One
 // process per model: a helper process per step would cost more than the
 // compile of a small model.
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -17,13 +18,16 @@
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
-    "Usage: varndel-edge <isAnimatedModel> <flipUVs> <assetRoot> <model> <output> <logDir> [<depfile> "
-    "[<depfileTarget>]]\n"
+    "Usage: varndel-edge [--optimize [--lod <ratio>]...] <isAnimatedModel> <flipUVs> <assetRoot> <model> <output>\n"
+    "                    <logDir> [<depfile> [<depfileTarget>]]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
     "in <assetRoot>) into <output>. The compiled bytes are those of that direct run.\n"
     "Logs/Log.txt is written below <logDir>; <depfile> (Makefile syntax) lists every file\n"
     "the import read, as the rule for <depfileTarget> (default: <output> made absolute).\n"
+    "--optimize runs varndel-opt's step before the write (the bytes are those of varndel-opt\n"
+    "on the direct run's file); each --lod adds <output stem>.lodN<extension>, N counting\n"
+    "from 1, with the achieved errors in <logDir>/lods.txt.\n"
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
@@ -35,11 +39,35 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  EdgeRequest request;
+  // Leading options, then the positional arguments.
+  int first = 1;
+  for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
+    if (std::strcmp(argv[first], "--optimize") == 0) {
+      request.optimize = true;
+    } else if (std::strcmp(argv[first], "--lod") == 0 && first + 1 < argc) {
+      char* end = nullptr;
+      const float ratio = std::strtof(argv[++first], &end);
+      if (*argv[first] == '\0' || *end != '\0' || !(ratio > 0.0f && ratio <= 1.0f)) {
+        std::cerr << "varndel-edge: --lod " << argv[first] << ": the ratio must be a number in (0, 1]\n";
+        return 2;
+      }
+      request.lods.push_back(ratio);
+    } else {
+      std::cerr << "varndel-edge: unknown option " << argv[first] << "\n" << kUsage;
+      return 2;
+    }
+  }
+  if (!request.lods.empty() && !request.optimize) {
+    std::cerr << "varndel-edge: --lod needs --optimize\n";
+    return 2;
+  }
+  argv += first - 1;
+  argc -= first - 1;
   if (argc < 7 || argc > 9) {
     std::cerr << kUsage;
     return 2;
   }
-  EdgeRequest request;
   request.animated = argv[1];
   request.flipUVs = argv[2];
   request.assetRoot = fs::absolute(argv[3]).string();
@@ -56,7 +84,7 @@ int main(int argc, char** argv) {
   int code = -1;
   std::string failure;
   try {
-    code = RunEdge(request, console);
+    code = RunEdge(request, console, std::cerr);
   } catch (const std::bad_alloc&) {
     failure = "out of memory";
   } catch (const std::exception& e) {

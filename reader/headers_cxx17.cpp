@@ -2,6 +2,7 @@
 #include <varndel/reader.h>
 #include <varndel/records.h>
 #include <varndel/sample.h>
+#include <varndel/writer.h>
 
 #if __cplusplus > 201703L
 #error "this file checks the public headers under C++17"
