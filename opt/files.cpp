@@ -38,12 +38,24 @@ bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, st
     file.flush();
     if (!file) return fail("cannot write " + temporary);
   }
-  varndel::Model written;
+  // The file holds exactly the bytes meant, and the strict reader accepts
+  // them (WriteModel is the reader's inverse, so they are the model meant).
+  std::string written;
+  {
+    std::ifstream file(temporary, std::ios::in | std::ios::binary);
+    written.resize(bytes.size() + 1);
+    file.read(written.data(), static_cast<std::streamsize>(written.size()));
+    if (file.bad() || static_cast<size_t>(file.gcount()) != bytes.size()) {
+      return fail("the written file " + temporary + " does not hold the bytes written");
+    }
+    written.resize(bytes.size());
+  }
+  if (written != bytes) return fail("the written file " + temporary + " does not hold the bytes written");
+  varndel::Model model;
   varndel::ReadError readError;
-  if (!varndel::ReadModelFile(temporary, written, &readError)) {
+  if (!varndel::ReadModel(written.data(), written.size(), model, &readError)) {
     return fail("the written file does not read back: " + varndel::FormatReadError(readError));
   }
-  if (varndel::WriteModel(written) != bytes) return fail("the written file reads back as a different model");
   std::error_code code;
   fs::rename(temporary, path, code);
   if (code) return fail("cannot rename " + temporary + " to " + path + ": " + code.message());

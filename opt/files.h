@@ -8,9 +8,9 @@
 
 #include <varndel/reader.h>
 
-// Writes bytes to a temporary file beside path, reads it back with the
-// strict reader, checks that it gives the same bytes again, and renames it
-// to path. On failure returns false with error set and leaves path as it was.
+// Writes bytes to a temporary file beside path, reads it back, checks that
+// it holds exactly bytes and that the strict reader accepts it, and renames
+// it to path. On failure returns false with error set and leaves path as it was.
 bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error);
 
 // The temporary beside path that WriteCheckedModelFile writes first.

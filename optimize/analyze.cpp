@@ -10,7 +10,7 @@ MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw) {
   if (mesh.indices.empty() || !TriangleFault(mesh).empty()) return stats;
   const size_t count = mesh.indices.size();
   const size_t vertices = mesh.vertices.size();
-  const meshopt_VertexCacheStatistics cache = meshopt_analyzeVertexCache(mesh.indices.data(), count, vertices, 16, 0, 0);
+  const meshopt_VertexCacheStatistics cache = meshopt_analyzeVertexCache(mesh.indices.data(), count, vertices, kCacheSize, 0, 0);
   const meshopt_VertexFetchStatistics fetch =
       meshopt_analyzeVertexFetch(mesh.indices.data(), count, vertices, sizeof(Vertex));
   stats.valid = true;

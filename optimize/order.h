@@ -7,6 +7,9 @@
 
 namespace varndel {
 
+// Entries of the post-transform vertex cache that the order and the figures assume.
+constexpr unsigned kCacheSize = 16;
+
 // Why the mesh's triangles cannot be reordered ("" when they can): an index
 // count that is not a multiple of 3, or an index past the vertices.
 std::string TriangleFault(const MeshData& mesh);

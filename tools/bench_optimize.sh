@@ -74,7 +74,7 @@ while IFS= read -r model; do
       worse_than_gltfpack=$((worse_than_gltfpack + 1))
     fi
   fi
-  share=$(awk -v s="$step_ms" -v c="$compile_ms" 'BEGIN { printf "%.1f", c > 0 ? 100 * s / c : 0 }')
+  share=$(awk -v s="$step_ms" -v c="$compile_ms" 'BEGIN { printf "%.1f", (c > 0 ? 100 * s / c : 0) }')
   ratios+=("$share")
   printf '%-58s %9s %8s %8s %8s %9s %8s %6s\n' "$name" "$triangles" "$before" "$after" "$gltfpack" "$compile_ms" "$step_ms" "$share"
 done < <(dpkg -L assimp-testmodels | grep -iE '\.(gltf|glb)$' | sort)
