@@ -396,6 +396,14 @@ TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
     }
     EXPECT_NE(ReadFile(dir.path / "log" / "lods.txt").find("lod1: "), std::string::npos);
   }
+  for (const std::vector<std::string>& flags : {std::vector<std::string>{"--lod", "0.5"}, {"--optimize", "--lod", "0"},
+                                                {"--optimize", "--lod", "x"}, {"--fast"}}) {
+    std::vector<std::string> args = flags;
+    for (const char* positional : {"0", "0", "root", "crate.obj", "bad/crate.staticbin", "log"}) args.push_back(positional);
+    const RunResult run = RunProcess(VARNDEL_EDGE_EXE, args, dir.path);
+    EXPECT_EQ(run.exitCode, 2) << flags[0] << " " << flags.back();
+    EXPECT_FALSE(fs::exists(dir.path / "bad"));
+  }
 }
 
 }  // namespace
