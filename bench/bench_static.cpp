@@ -123,7 +123,9 @@ void CompileGrid(benchmark::State& state) {
         mc.meshes[m].indices = std::move(model.meshes[m].indices);
       }
     }
-    if (WriteModelImage(mc, path) != kSuccess || VerifyModelFile(path, mc, discard)) state.SkipWithError("compile failed");
+    if (WriteModelImage(mc, path) != kSuccess || VerifyModelFile(path, mc, discard)) {
+      state.SkipWithError("compile failed");
+    }
   }
 }
 

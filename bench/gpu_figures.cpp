@@ -56,7 +56,8 @@ int main(int argc, char** argv) {
       varndel::Model model = compiled;
       const auto start = std::chrono::steady_clock::now();
       varndel::OptimizeModel(model);
-      best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      best =
+          std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     std::printf("%.3f\n", best);
     return 0;

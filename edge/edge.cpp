@@ -106,7 +106,9 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
     model.meshes[m].vertices = std::move(mc.meshes[m].vertices);
     model.meshes[m].indices = std::move(mc.meshes[m].indices);
   }
-  for (const std::string& warning : varndel::OptimizeModel(model)) warnings << "varndel-opt: warning: " << warning << '\n';
+  for (const std::string& warning : varndel::OptimizeModel(model)) {
+    warnings << "varndel-opt: warning: " << warning << '\n';
+  }
   for (size_t m = 0; m < mc.meshes.size(); ++m) {
     mc.meshes[m].vertices = std::move(model.meshes[m].vertices);
     mc.meshes[m].indices = std::move(model.meshes[m].indices);

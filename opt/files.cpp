@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 
 std::string TemporaryPathFor(const std::string& path) {
   const fs::path target(path);
-  return (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp"))
-      .string();
+  return (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
 }
 
 bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error) {

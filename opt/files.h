@@ -2,11 +2,11 @@
 // through a temporary file, and the LOD files of an optimised model.
 #pragma once
 
+#include <varndel/reader.h>
+
 #include <iosfwd>
 #include <string>
 #include <vector>
-
-#include <varndel/reader.h>
 
 // Writes bytes to a temporary file beside path, reads it back, checks that
 // it holds exactly bytes and that the strict reader accepts it, and renames

@@ -1,10 +1,10 @@
 // varndel-opt: rewrites a compiled model file in GPU-ready order, and writes
 // its LOD chain beside it (see OptimizeModel and BuildLod).
-#include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
 #include <varndel/writer.h>
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <iostream>
 #include <stdexcept>
@@ -48,10 +48,11 @@ int Fail(int code, const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Rewrites a compiled model file (.staticbin, .animbin) with each mesh's vertices welded and its\n"
-               "triangles and vertices ordered for the GPU's vertex cache, overdraw and vertex fetch, and writes\n"
-               "levels of detail beside it.",
-               "varndel-opt"};
+  CLI::App app{
+      "Rewrites a compiled model file (.staticbin, .animbin) with each mesh's vertices welded and its\n"
+      "triangles and vertices ordered for the GPU's vertex cache, overdraw and vertex fetch, and writes\n"
+      "levels of detail beside it.",
+      "varndel-opt"};
   std::string input;
   std::string output;
   std::vector<float> ratios;
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
   }
   if (output.empty()) output = DefaultOutput(input);
   for (size_t n = 0; n < ratios.size(); ++n) {
-    if (SameFile(varndel::LodPath(output, n + 1, false), input) || SameFile(varndel::LodPath(output, n + 1, true), input)) {
+    if (SameFile(varndel::LodPath(output, n + 1, false), input) ||
+        SameFile(varndel::LodPath(output, n + 1, true), input)) {
       return Fail(kExitUsage, "level " + std::to_string(n + 1) + " would overwrite the input " + input);
     }
   }

@@ -47,11 +47,11 @@ LodLevel BuildLod(const Model& model, const LodOptions& options) {
                                " indices, not " + std::to_string(target) + ": ";
       // Short of the target error, the simplifier ran out of edges it may
       // collapse (borders, seams and corners stay).
-      level.warnings.push_back(prefix + kept +
-                               (error < options.targetError * 0.999f
-                                    ? "no further edge can be collapsed without moving a border or seam"
-                                    : "further collapses would pass the target error " +
-                                          Shortest(options.targetError)));
+      level.warnings.push_back(
+          prefix + kept +
+          (error < options.targetError * 0.999f
+               ? "no further edge can be collapsed without moving a border or seam"
+               : "further collapses would pass the target error " + Shortest(options.targetError)));
     }
     OrderMesh(mesh, options.overdraw, options.overdrawThreshold, false);
   }

@@ -1,6 +1,5 @@
-#include <varndel/optimize.h>
-
 #include <meshoptimizer.h>
+#include <varndel/optimize.h>
 
 #include <cmath>
 #include <cstring>
@@ -88,9 +87,9 @@ std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& opti
     // Weld: one record for each distinct 88-byte image, in first-seen order.
     // Every vertex counts, so that unused ones are welded and kept too.
     std::vector<unsigned int> remap(mesh.vertices.size());
-    const size_t unique = meshopt_generateVertexRemap(remap.data(), static_cast<const unsigned int*>(nullptr),
-                                                      mesh.vertices.size(), mesh.vertices.data(),
-                                                      mesh.vertices.size(), sizeof(Vertex));
+    const size_t unique =
+        meshopt_generateVertexRemap(remap.data(), static_cast<const unsigned int*>(nullptr), mesh.vertices.size(),
+                                    mesh.vertices.data(), mesh.vertices.size(), sizeof(Vertex));
     // With every record distinct the remap is the identity: nothing to move.
     if (unique != mesh.vertices.size()) {
       std::vector<Vertex> welded(unique);

@@ -1,9 +1,9 @@
 // Steps shared by the optimiser and the LOD builder.
 #pragma once
 
-#include <string>
-
 #include <varndel/reader.h>
+
+#include <string>
 
 namespace varndel {
 

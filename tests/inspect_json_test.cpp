@@ -236,7 +236,8 @@ TEST(InspectJson, GpuFiguresAndTheLodLevel) {
   for (const char* flag : {"--stats", "--full"}) {
     SCOPED_TRACE(flag);
     doc = JsonOf({"json", flag, "quad.lod2.staticbin"}, dir.path);
-    EXPECT_EQ(figures(doc["meshes"][0]), json::parse(R"({"acmr": 2.0, "atvr": 1.0, "overfetch": 1.0909091, "overdraw": 1.0})"));
+    EXPECT_EQ(figures(doc["meshes"][0]),
+              json::parse(R"({"acmr": 2.0, "atvr": 1.0, "overfetch": 1.0909091, "overdraw": 1.0})"));
     EXPECT_EQ(figures(doc["meshes"][1]),
               json::parse(R"({"acmr": null, "atvr": null, "overfetch": null, "overdraw": null})"));
     EXPECT_EQ(figures(doc["meshes"][2])["overdraw"], nullptr);

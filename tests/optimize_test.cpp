@@ -226,7 +226,8 @@ TEST(Optimize, LeavesMeshesItCannotOrderAsTheyAreWithAWarning) {
       {"index past the vertices", [](varndel::MeshData& m) { m.indices[4] = 9; },
        "mesh 0: left as it is: index 4 is 9, past its 6 vertices", true},
       {"no triangles", [](varndel::MeshData& m) { m.indices.clear(); }, "", true},
-      {"a NaN position", [](varndel::MeshData& m) { m.vertices[5].position[0] = std::numeric_limits<float>::quiet_NaN(); },
+      {"a NaN position",
+       [](varndel::MeshData& m) { m.vertices[5].position[0] = std::numeric_limits<float>::quiet_NaN(); },
        "mesh 0: not ordered for overdraw: it has a NaN or infinite position", false},
   };
   for (const Case& c : cases) {
@@ -309,13 +310,15 @@ TEST(VarndelOpt, WritesTheOptimisedFileAndItsLevels) {
   varndel::OptimizeModel(expected);
   EXPECT_TRUE(ReadFile(dir.path / "out/grid.animbin") == varndel::WriteModel(expected));
   varndel::LodOptions half;
-  EXPECT_TRUE(ReadFile(dir.path / "out/grid.lod1.animbin") == varndel::WriteModel(varndel::BuildLod(expected, half).model));
+  EXPECT_TRUE(ReadFile(dir.path / "out/grid.lod1.animbin") ==
+              varndel::WriteModel(varndel::BuildLod(expected, half).model));
 
   for (const char* level : {"out/grid.lod1.animbin", "out/grid.lod2.animbin"}) {
     SCOPED_TRACE(level);
     const RunResult check = RunProcess(VARNDEL_INSPECT_EXE, {"check", level}, dir.path);
     EXPECT_EQ(check.exitCode, 0) << check.out;
-    const RunResult render = RunProcess(VARNDEL_INSPECT_EXE, {"render", level, "-o", "lod.png", "--size", "64x64"}, dir.path);
+    const RunResult render =
+        RunProcess(VARNDEL_INSPECT_EXE, {"render", level, "-o", "lod.png", "--size", "64x64"}, dir.path);
     EXPECT_EQ(render.exitCode, 0) << render.err;
     EXPECT_GT(fs::file_size(dir.path / "lod.png"), 100u);
     fs::remove(dir.path / "lod.png");
@@ -388,18 +391,21 @@ TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
     ASSERT_EQ(RunVarndel({animated, "0", model}, dir.path / "root").exitCode, 0);
     const fs::path compiled = (dir.path / "root" / model).parent_path() / (stem + extension);
     fs::create_directories(dir.path / "opt");
-    const RunResult opt = RunOpt({compiled.string(), "-o", (dir.path / "opt" / (stem + extension)).string(),
-                                  "--lod", "0.5"}, dir.path);
+    const RunResult opt =
+        RunOpt({compiled.string(), "-o", (dir.path / "opt" / (stem + extension)).string(), "--lod", "0.5"}, dir.path);
     ASSERT_EQ(opt.exitCode, 0) << opt.err;
     for (const std::string& name : {stem + extension, stem + ".lod1" + extension}) {
       EXPECT_TRUE(ReadFile(dir.path / "edge" / name) == ReadFile(dir.path / "opt" / name)) << name;
     }
     EXPECT_NE(ReadFile(dir.path / "log" / "lods.txt").find("lod1: "), std::string::npos);
   }
-  for (const std::vector<std::string>& flags : {std::vector<std::string>{"--lod", "0.5"}, {"--optimize", "--lod", "0"},
-                                                {"--optimize", "--lod", "x"}, {"--fast"}}) {
+  for (const std::vector<std::string>& flags : {std::vector<std::string>{"--lod", "0.5"},
+                                                {"--optimize", "--lod", "0"},
+                                                {"--optimize", "--lod", "x"},
+                                                {"--fast"}}) {
     std::vector<std::string> args = flags;
-    for (const char* positional : {"0", "0", "root", "crate.obj", "bad/crate.staticbin", "log"}) args.push_back(positional);
+    for (const char* positional : {"0", "0", "root", "crate.obj", "bad/crate.staticbin", "log"})
+      args.push_back(positional);
     const RunResult run = RunProcess(VARNDEL_EDGE_EXE, args, dir.path);
     EXPECT_EQ(run.exitCode, 2) << flags[0] << " " << flags.back();
     EXPECT_FALSE(fs::exists(dir.path / "bad"));

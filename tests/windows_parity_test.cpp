@@ -243,8 +243,9 @@ TEST(WindowsParity, OptimisedFilesAreTheSame) {
   for (const std::vector<std::string>& args : compiles) {
     SCOPED_TRACE(args[2]);
     ASSERT_EQ(RunVarndel(args, dir.path).exitCode, 0);
+    const fs::path source(args[2]);
     const fs::path compiled =
-        fs::path(args[2]).parent_path() / (fs::path(args[2]).stem().string() + (args[0] == "1" ? ".animbin" : ".staticbin"));
+        source.parent_path() / (source.stem().string() + (args[0] == "1" ? ".animbin" : ".staticbin"));
     const std::string stem = compiled.stem().string(), extension = compiled.extension().string();
     fs::create_directories(dir.path / "linux");
     fs::create_directories(dir.path / "windows");

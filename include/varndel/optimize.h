@@ -4,11 +4,11 @@
 // Compiles as C++17 and C++20.
 #pragma once
 
+#include <varndel/reader.h>
+
 #include <cstddef>
 #include <string>
 #include <vector>
-
-#include <varndel/reader.h>
 
 namespace varndel {
 
@@ -45,12 +45,12 @@ LodLevel BuildLod(const Model& model, const LodOptions& options);
 
 // The figures of one mesh, for a 16-entry FIFO vertex cache.
 struct MeshStats {
-  bool valid = false;     // false: no triangles, an index count not a multiple of 3, or an index out of range
-  float acmr = 0;         // vertices transformed per triangle
-  float atvr = 0;         // vertices transformed per distinct vertex used
-  float overfetch = 0;    // vertex bytes fetched per byte used
+  bool valid = false;        // false: no triangles, an index count not a multiple of 3, or an index out of range
+  float acmr = 0;            // vertices transformed per triangle
+  float atvr = 0;            // vertices transformed per distinct vertex used
+  float overfetch = 0;       // vertex bytes fetched per byte used
   bool hasOverdraw = false;  // asked for, and every position finite
-  float overdraw = 0;     // pixels shaded per pixel covered
+  float overdraw = 0;        // pixels shaded per pixel covered
 };
 
 MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);

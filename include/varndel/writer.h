@@ -3,9 +3,9 @@
 // exactly the bytes it was read from. Compiles as C++17 and C++20.
 #pragma once
 
-#include <string>
-
 #include <varndel/reader.h>
+
+#include <string>
 
 namespace varndel {
 
