@@ -6,6 +6,7 @@
 #     [ANIMATED] [FLIP_UVS]       # passed to every model of this call
 #     [OUTPUT_DIRECTORY <dir>]    # default: ${CMAKE_CURRENT_BINARY_DIR}
 #     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
+#     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
 #     [ALL])                      # add <target> to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
@@ -22,13 +23,29 @@ cmake_policy(VERSION 3.20)
 cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL" "OUTPUT_DIRECTORY;ASSET_ROOT" "MODELS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE" "OUTPUT_DIRECTORY;ASSET_ROOT" "MODELS;LODS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
   if(NOT arg_MODELS)
     message(FATAL_ERROR "varndel_add_models(${target}): MODELS names no file")
   endif()
+  if(DEFINED arg_LODS AND NOT arg_OPTIMIZE)
+    message(FATAL_ERROR "varndel_add_models(${target}): LODS needs OPTIMIZE")
+  endif()
+  if(arg_OPTIMIZE AND "LODS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "varndel_add_models(${target}): LODS names no ratio")
+  endif()
+  set(options)
+  if(arg_OPTIMIZE)
+    list(APPEND options --optimize)
+  endif()
+  foreach(ratio IN LISTS arg_LODS)
+    if(NOT ratio MATCHES "^(0?\\.[0-9]+|1(\\.0*)?)$" OR ratio MATCHES "^0?\\.0*$")
+      message(FATAL_ERROR "varndel_add_models(${target}): LODS ratio ${ratio} is not a number in (0, 1]")
+    endif()
+    list(APPEND options --lod ${ratio})
+  endforeach()
   if(NOT TARGET Varndel::edge)
     message(FATAL_ERROR "varndel_add_models(${target}): Varndel::edge is not defined; "
                         "call find_package(Varndel CONFIG REQUIRED) in this directory or above")
@@ -104,15 +121,21 @@ function(varndel_add_models target)
     if(NOT below_build MATCHES "^\\.\\./")
       set(depfile_target "${below_build}")
     endif()
+    set(lod_outputs)
+    set(level 0)
+    foreach(ratio IN LISTS arg_LODS)
+      math(EXPR level "${level} + 1")
+      list(APPEND lod_outputs "${output_dir}/${stem}.lod${level}${extension}")
+    endforeach()
     add_custom_command(
-      OUTPUT "${output}"
-      COMMAND ${launch} ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
+      OUTPUT "${output}" ${lod_outputs}
+      COMMAND ${launch} ${options} ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
               "${depfile_target}"
       DEPENDS "${source}" Varndel::edge
       DEPFILE "${depfile}"
       COMMENT "Compiling model ${relative}"
       VERBATIM)
-    list(APPEND outputs "${output}")
+    list(APPEND outputs "${output}" ${lod_outputs})
   endforeach()
 
   set(all)

@@ -14,10 +14,14 @@
 #include <fstream>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
+
+#include <varndel/optimize.h>
 
 #include "log/log.h"
 #include "model/model.h"
+#include "opt/files.h"
 
 namespace fs = std::filesystem;
 
@@ -116,6 +120,48 @@ void DiscardEdgeOutputs(const EdgeRequest& request) {
   std::error_code ignored;
   fs::remove(TemporaryOutputPath(request), ignored);
   fs::remove(request.output, ignored);
+  for (size_t n = 1; n <= request.lods.size(); ++n) {
+    const std::string lod = varndel::LodPath(request.output, n, request.animated == "1");
+    fs::remove(TemporaryPathFor(lod), ignored);
+    fs::remove(lod, ignored);
+  }
+}
+
+// varndel-opt's step on the container's meshes, through the reader's model:
+// the same records, so the bytes equal those of Varndel plus varndel-opt.
+static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
+  varndel::Model model;
+  model.meshes.resize(mc.meshes.size());
+  for (size_t m = 0; m < mc.meshes.size(); ++m) {
+    model.meshes[m].vertices = std::move(mc.meshes[m].vertices);
+    model.meshes[m].indices = std::move(mc.meshes[m].indices);
+  }
+  for (const std::string& warning : varndel::OptimizeModel(model)) {
+    warnings << "varndel-opt: warning: " << warning << '\n';
+  }
+  for (size_t m = 0; m < mc.meshes.size(); ++m) {
+    mc.meshes[m].vertices = std::move(model.meshes[m].vertices);
+    mc.meshes[m].indices = std::move(model.meshes[m].indices);
+  }
+}
+
+// The LOD files of the verified output (read back from temporary, where it
+// still is), and their report in the log directory.
+static void WriteEdgeLods(const EdgeRequest& request, const std::string& temporary, const fs::path& logDir,
+                          std::ostream& warnings) {
+  varndel::Model base;
+  varndel::ReadError readError;
+  if (!varndel::ReadModelFile(temporary, base, &readError)) {
+    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  }
+  std::ostringstream report;
+  std::vector<std::string> lodWarnings;
+  std::string error;
+  const bool written = WriteLodFiles(base, request.output, LodRequest{request.lods, true}, report, lodWarnings, error);
+  for (const std::string& warning : lodWarnings) warnings << "varndel-opt: warning: " << warning << '\n';
+  if (!written) throw std::runtime_error(error);
+  std::ofstream file(logDir / "lods.txt", std::ios::out | std::ios::binary | std::ios::trunc);
+  file << report.str();
 }
 
 // The stages of GenerateModelFile and the entry point, in their order and
@@ -124,7 +170,7 @@ void DiscardEdgeOutputs(const EdgeRequest& request) {
 // Logs/Log.txt in the working directory at the first message, so the first
 // message is logged from logDir, and only then does the run move to the
 // asset root.
-int RunEdge(const EdgeRequest& request, std::ostream& console) {
+int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& warnings) {
   const fs::path assetRoot = fs::absolute(request.assetRoot);
   const fs::path output = fs::absolute(request.output);
   const fs::path logDir = fs::absolute(request.logDir);
@@ -158,6 +204,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console) {
   if (code == kSuccess) {
     LogInfo("Successfully loaded raw model.\n");
     LogInfo("Generating binary model file...\n");
+    if (request.optimize) OptimizeContainer(mc, warnings);
     code = WriteModelImage(mc, temporary);
   }
   if (code != kSuccess) {
@@ -166,6 +213,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console) {
   }
 
   if (VerifyModelFile(temporary, mc, console)) return -666;
+  if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
   fs::rename(temporary, output);
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;

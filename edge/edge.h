@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct ModelContainer;
 
@@ -24,6 +25,8 @@ struct EdgeRequest {
   // normal): a sandbox that shows only declared files would otherwise change
   // the output silently.
   std::optional<std::set<std::string>> declaredInputs;
+  bool optimize = false;      // run varndel-opt's step before writing
+  std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
 };
 
 // The import tried to open files that are not among the declared inputs
@@ -36,10 +39,12 @@ struct UndeclaredInputsError : std::runtime_error {
 
 // Runs the compiler's stages; returns its exit code (0, -1 or -666). The
 // compiled file appears at request.output only on success. console receives
-// what the compiler prints. Throws UndeclaredInputsError.
-int RunEdge(const EdgeRequest& request, std::ostream& console);
+// what the compiler prints, warnings the optimiser's warnings. Throws
+// UndeclaredInputsError.
+int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& warnings);
 
-// Removes the output and this process's temporary file, if present.
+// Removes the outputs (LOD files included) and this process's temporary
+// files, if present.
 void DiscardEdgeOutputs(const EdgeRequest& request);
 
 // The file the image is written to before it is checked and renamed: beside

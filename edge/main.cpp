@@ -5,6 +5,7 @@
 // private directory, and lists every file the import read in a depfile. One
 // process per model: a helper process per step would cost more than the
 // compile of a small model.
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -17,13 +18,16 @@
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
-    "Usage: varndel-edge [--inputs <list>] <isAnimatedModel> <flipUVs> <assetRoot> <model> <output> <logDir>\n"
-    "                    [<depfile> [<depfileTarget>]]\n"
+    "Usage: varndel-edge [--inputs <list>] [--optimize [--lod <ratio>]...] <isAnimatedModel> <flipUVs>\n"
+    "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
     "in <assetRoot>) into <output>. The compiled bytes are those of that direct run.\n"
     "Logs/Log.txt is written below <logDir>; <depfile> (Makefile syntax) lists every file\n"
     "the import read, as the rule for <depfileTarget> (default: <output> made absolute).\n"
+    "--optimize runs varndel-opt's step before the write (the bytes are those of varndel-opt\n"
+    "on the direct run's file); each --lod adds <output stem>.lodN<extension>, N counting\n"
+    "from 1, with the achieved errors in <logDir>/lods.txt.\n"
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
@@ -51,16 +55,30 @@ int main(int argc, char** argv) {
     return 0;
   }
   // Leading options, then the positional arguments.
+  EdgeRequest request;
   std::string inputList;
   int first = 1;
-  while (first < argc && std::strncmp(argv[first], "--", 2) == 0) {
+  for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     if (std::strcmp(argv[first], "--inputs") == 0 && first + 1 < argc) {
-      inputList = argv[first + 1];
-      first += 2;
+      inputList = argv[++first];
+    } else if (std::strcmp(argv[first], "--optimize") == 0) {
+      request.optimize = true;
+    } else if (std::strcmp(argv[first], "--lod") == 0 && first + 1 < argc) {
+      char* end = nullptr;
+      const float ratio = std::strtof(argv[++first], &end);
+      if (*argv[first] == '\0' || *end != '\0' || !(ratio > 0.0f && ratio <= 1.0f)) {
+        std::cerr << "varndel-edge: --lod " << argv[first] << ": the ratio must be a number in (0, 1]\n";
+        return kUsageError;
+      }
+      request.lods.push_back(ratio);
     } else {
       std::cerr << "varndel-edge: unknown option or missing value: " << argv[first] << "\n\n" << kUsage;
       return kUsageError;
     }
+  }
+  if (!request.lods.empty() && !request.optimize) {
+    std::cerr << "varndel-edge: --lod needs --optimize\n";
+    return kUsageError;
   }
   const int positional = argc - first;
   if (positional < 6 || positional > 8) {
@@ -68,7 +86,6 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   char** const args = argv + first - 1;  // args[1] is the first positional argument
-  EdgeRequest request;
   request.animated = args[1];
   request.flipUVs = args[2];
   request.assetRoot = fs::absolute(args[3]).string();
@@ -94,7 +111,7 @@ int main(int argc, char** argv) {
   int code = -1;
   std::string failure;
   try {
-    code = RunEdge(request, console);
+    code = RunEdge(request, console, std::cerr);
   } catch (const UndeclaredInputsError& e) {
     code = kUndeclaredInput;
     for (const std::string& file : e.files) {

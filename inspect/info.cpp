@@ -1,5 +1,7 @@
 // varndel-inspect info FILE...: a compact human summary of compiled files.
 #include <CLI/CLI.hpp>
+#include <varndel/optimize.h>
+
 #include <cstdio>
 #include <iostream>
 #include <ostream>
@@ -18,6 +20,21 @@ std::string FormatSeconds(float duration, double ticksPerSecond) {
   std::snprintf(text, sizeof text, "%.4g s at %s ticks/s", double(duration) / ticksPerSecond,
                 FormatDouble(ticksPerSecond).c_str());
   return text;
+}
+
+// "ACMR 0.75, ATVR 1.12, overfetch 1.03[, overdraw 1.21]", for a 16-entry FIFO cache.
+std::string FormatStats(const varndel::MeshStats& stats, bool overdraw) {
+  if (!stats.valid) return "no figures (no whole triangles, or an index out of range)";
+  char text[128];
+  std::snprintf(text, sizeof text, "ACMR %.3f, ATVR %.3f, overfetch %.3f", stats.acmr, stats.atvr, stats.overfetch);
+  std::string line = text;
+  if (overdraw && stats.hasOverdraw) {
+    std::snprintf(text, sizeof text, ", overdraw %.3f", stats.overdraw);
+    line += text;
+  } else if (overdraw) {
+    line += ", overdraw unknown (a position is not finite)";
+  }
+  return line;
 }
 
 void WriteAnimation(std::ostream& out, const varndel::Animation& animation, const Palette& palette) {
@@ -40,11 +57,12 @@ void WriteAnimation(std::ostream& out, const varndel::Animation& animation, cons
 }  // namespace
 
 void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
-               const Palette& palette) {
+               const Palette& palette, bool stats) {
   Box overall;
   const std::vector<Box> boxes = MeshBounds(model, overall);
 
   out << palette.Bold("file") << "      " << path << "\n";
+  if (const size_t lod = varndel::LodLevelOf(path); lod != 0) out << palette.Bold("lod") << "       " << lod << "\n";
   out << palette.Bold("kind") << "      " << (model.animated ? "animated" : "static") << "\n";
   out << palette.Bold("flipUVs") << "   " << (model.flipUVs ? "yes" : "no") << "\n";
   out << palette.Bold("size") << "      " << CountOf(bytes, "byte", "bytes") << "\n";
@@ -58,6 +76,7 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
         << CountOf(mesh.indices.size() / 3, "triangle", "triangles") << ", "
         << CountOf(mesh.textures.size(), "texture entry", "texture entries") << "\n";
     out << "  bounds  " << FormatBox(boxes[m]) << "\n";
+    out << "  gpu     " << FormatStats(varndel::AnalyzeMesh(mesh, stats), stats) << "\n";
     for (const varndel::TextureRef& texture : mesh.textures) {
       out << "  texture " << QuoteName(texture.path) << " type " << int(texture.type) << " ("
           << TextureTypeName(texture.type) << ")\n";
@@ -71,7 +90,9 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
 int RunInfo(int argc, char** argv) {
   CLI::App app{"Prints a compact summary of compiled model files (.staticbin, .animbin).", "varndel-inspect info"};
   std::vector<std::string> files;
+  bool stats = false;
   app.add_option("FILE", files, "compiled model files")->required();
+  app.add_flag("--stats", stats, "add each mesh's overdraw (rasterises every mesh)");
   const int parsed = inspect::ParseCommandLine(app, argc, argv);
   if (parsed >= 0) return parsed;
 
@@ -87,7 +108,7 @@ int RunInfo(int argc, char** argv) {
     }
     if (!first) std::cout << "\n";
     first = false;
-    inspect::WriteInfo(std::cout, files[i], model, bytes, palette);
+    inspect::WriteInfo(std::cout, files[i], model, bytes, palette, stats);
   }
   std::cout.flush();
   return exitCode;

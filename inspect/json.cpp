@@ -1,4 +1,5 @@
-// varndel-inspect json [--full] FILE: the facts of info as one JSON document.
+// varndel-inspect json [--full] [--stats] FILE: the facts of info as one JSON
+// document.
 //
 // The document is streamed rather than built as a tree: with --full a file
 // of some hundred megabytes would otherwise need many times its size in
@@ -7,6 +8,8 @@
 // offending byte, and a sibling key ("nameHex", "pathHex") carries its exact
 // bytes in hexadecimal. Non-finite floats are written as null.
 #include <CLI/CLI.hpp>
+#include <varndel/optimize.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -164,7 +167,21 @@ void WriteBounds(JsonWriter& json, const Box& box) {
   json.EndObject();
 }
 
-void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, bool full) {
+// null where the mesh has no figure (no whole triangles, an index out of range).
+void WriteStats(JsonWriter& json, const varndel::MeshData& mesh, bool overdraw) {
+  const varndel::MeshStats stats = varndel::AnalyzeMesh(mesh, overdraw);
+  const auto figure = [&](const char* key, bool known, float value) {
+    json.Key(key);
+    if (known) return json.Float(value);
+    json.Null();
+  };
+  figure("acmr", stats.valid, stats.acmr);
+  figure("atvr", stats.valid, stats.atvr);
+  figure("overfetch", stats.valid, stats.overfetch);
+  if (overdraw) figure("overdraw", stats.hasOverdraw, stats.overdraw);
+}
+
+void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, bool full, bool overdraw) {
   json.BeginObject();
   json.Key("vertices").Unsigned(mesh.vertices.size());
   json.Key("indices").Unsigned(mesh.indices.size());
@@ -177,6 +194,7 @@ void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, 
   }
   json.EndArray();
   WriteBounds(json, box);
+  WriteStats(json, mesh, overdraw);
   if (full) {
     json.Key("vertexData").BeginArray();
     for (const varndel::Vertex& v : mesh.vertices) {
@@ -266,7 +284,7 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
 
 }  // namespace
 
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full) {
+void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod) {
   Box overall;
   const std::vector<Box> boxes = MeshBounds(model, overall);
 
@@ -276,9 +294,10 @@ void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, b
   json.Key("flipUVs").Bool(model.flipUVs);
   json.Key("bytes").Unsigned(bytes);
   json.Key("textureCount").Unsigned(model.textureCount);
+  if (lod != 0) json.Key("lod").Unsigned(lod);
   WriteBounds(json, overall);
   json.Key("meshes").BeginArray();
-  for (size_t m = 0; m < model.meshes.size(); ++m) WriteMesh(json, model.meshes[m], boxes[m], full);
+  for (size_t m = 0; m < model.meshes.size(); ++m) WriteMesh(json, model.meshes[m], boxes[m], full, full || stats);
   json.EndArray();
   if (model.animated) WriteAnimation(json, model.animation, full);
   json.EndObject();
@@ -291,15 +310,17 @@ int RunJson(int argc, char** argv) {
   CLI::App app{"Prints the facts of a compiled model file as one JSON document.", "varndel-inspect json"};
   std::string file;
   bool full = false;
+  bool stats = false;
   app.add_option("FILE", file, "compiled model file")->required();
-  app.add_flag("--full", full, "add every vertex, index, key, node and matrix");
+  app.add_flag("--full", full, "add every vertex, index, key, node and matrix, and each mesh's overdraw");
+  app.add_flag("--stats", stats, "add each mesh's overdraw (rasterises every mesh)");
   const int parsed = inspect::ParseCommandLine(app, argc, argv);
   if (parsed >= 0) return parsed;
 
   varndel::Model model;
   uint64_t bytes = 0;
   if (!inspect::LoadModelFile("json", file, model, bytes)) return inspect::kExitUnreadable;
-  inspect::WriteJson(std::cout, model, bytes, full);
+  inspect::WriteJson(std::cout, model, bytes, full, stats, varndel::LodLevelOf(file));
   std::cout.flush();
   return std::cout ? inspect::kExitOk : inspect::kExitUnreadable;
 }

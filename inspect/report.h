@@ -15,13 +15,16 @@
 
 namespace inspect {
 
-// info: the human summary of one file.
+// info: the human summary of one file. stats adds each mesh's overdraw,
+// which rasterises the mesh; the LOD level comes from path's file name.
 void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
-               const Palette& palette);
+               const Palette& palette, bool stats = false);
 
 // json: one JSON document, ending in a newline. full adds every vertex,
-// index, key, node and matrix.
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full);
+// index, key, node and matrix; full or stats each mesh's overdraw; lod, when
+// not 0, is the level the file name says.
+void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats = false,
+               size_t lod = 0);
 
 // check: one finding line, grouped (several occurrences of one defect in
 // one element give one Finding).

@@ -4,6 +4,7 @@
 #include <varndel/records.h>
 #include <varndel/sample.h>
 #include <varndel/validate.h>
+#include <varndel/writer.h>
 
 #if __cplusplus > 201703L
 #error "this file checks the public headers under C++17"

@@ -42,16 +42,19 @@ TEST(InspectJson, ExamplesGiveTheExpectedDocuments) {
     "meshes": [{"vertices": 24, "indices": 36,
                 "textures": [{"path": "crate_diffuse.png", "type": 1}, {"path": "crate_normal.png", "type": 5},
                              {"path": "crate_specular.png", "type": 2}],
-                "bounds": {"min": [-0.5, -0.5, -0.5], "max": [0.5, 0.5, 0.5]}}]})"));
+                "bounds": {"min": [-0.5, -0.5, -0.5], "max": [0.5, 0.5, 0.5]},
+                "acmr": 2.0, "atvr": 1.0, "overfetch": 1.0}]})"));
 
   const std::string walker = CompileExample(dir.path, "walker.gltf", true, false);
   EXPECT_EQ(JsonOf({"json", walker}, dir.path), json::parse(R"({
     "kind": "animated", "flipUVs": false, "bytes": 1744, "textureCount": 0,
     "bounds": {"min": [-0.5, 0.0, 0.0], "max": [0.5, 2.6, 0.0]},
     "meshes": [{"vertices": 4, "indices": 6, "textures": [],
-                "bounds": {"min": [-0.5, 0.0, 0.0], "max": [0.5, 2.0, 0.0]}},
+                "bounds": {"min": [-0.5, 0.0, 0.0], "max": [0.5, 2.0, 0.0]},
+                "acmr": 2.0, "atvr": 1.0, "overfetch": 1.0909091},
                {"vertices": 3, "indices": 3, "textures": [],
-                "bounds": {"min": [-0.3, 2.0, 0.0], "max": [0.3, 2.6, 0.0]}}],
+                "bounds": {"min": [-0.3, 2.0, 0.0], "max": [0.3, 2.6, 0.0]},
+                "acmr": 3.0, "atvr": 1.0, "overfetch": 1.2121212}],
     "animation": {"duration": 1000.0, "ticksPerSecond": 1000.0, "nodes": 6, "depth": 4,
                   "tracks": [{"name": "Head", "id": 0, "positionKeys": 1, "rotationKeys": 1, "scaleKeys": 3},
                              {"name": "Spine", "id": 1, "positionKeys": 1, "rotationKeys": 3, "scaleKeys": 1},
@@ -171,8 +174,10 @@ TEST(InspectInfo, AnimatedExampleSummary) {
             "bounds    min (-0.5, 0, 0)  max (0.5, 2.6, 0)\n"
             "mesh 0    4 vertices, 6 indices, 2 triangles, 0 texture entries\n"
             "  bounds  min (-0.5, 0, 0)  max (0.5, 2, 0)\n"
+            "  gpu     ACMR 2.000, ATVR 1.000, overfetch 1.091\n"
             "mesh 1    3 vertices, 3 indices, 1 triangle, 0 texture entries\n"
             "  bounds  min (-0.3, 2, 0)  max (0.3, 2.6, 0)\n"
+            "  gpu     ACMR 3.000, ATVR 1.000, overfetch 1.212\n"
             "animation\n"
             "  duration  1000 ticks, 1 s at 1000 ticks/s\n"
             "  nodes     6, depth 4\n"
@@ -199,11 +204,53 @@ TEST(InspectInfo, EmptyMeshTexturesAndMissingTickRate) {
   EXPECT_NE(run.out.find("textures  1 distinct path\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("  texture 'tex\\a\\x01.png' type 6 (normals)\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("mesh 1    0 vertices, 0 indices, 0 triangles, 0 texture entries\n"
-                         "  bounds  none (no finite positions)\n"),
+                         "  bounds  none (no finite positions)\n"
+                         "  gpu     no figures (no whole triangles, or an index out of range)\n"),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("  duration  10 ticks, seconds unknown (no tick rate)\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("  nodes     2, depth 2\n"), std::string::npos) << run.out;
+}
+
+// The GPU figures: overdraw only when asked for, null where a mesh has no
+// figure; the LOD level from the file name.
+TEST(InspectJson, GpuFiguresAndTheLodLevel) {
+  ScratchDir dir;
+  ModelContainer mc = QuadModel();
+  mc.meshes.push_back(mc.meshes[0]);
+  mc.meshes[1].indices[4] = 7;  // past the vertices
+  mc.meshes.push_back(mc.meshes[0]);
+  mc.meshes[2].vertices[3].position[0] = std::numeric_limits<float>::infinity();
+  WriteModel(dir.path / "quad.lod2.staticbin", mc);
+  const auto figures = [](const json& mesh) {
+    json picked = json::object();
+    for (const char* key : {"acmr", "atvr", "overfetch", "overdraw"}) {
+      if (mesh.contains(key)) picked[key] = mesh[key];
+    }
+    return picked;
+  };
+  json doc = JsonOf({"json", "quad.lod2.staticbin"}, dir.path);
+  EXPECT_EQ(doc["lod"], 2);
+  EXPECT_EQ(figures(doc["meshes"][0]), json::parse(R"({"acmr": 2.0, "atvr": 1.0, "overfetch": 1.0909091})"));
+  EXPECT_EQ(figures(doc["meshes"][1]), json::parse(R"({"acmr": null, "atvr": null, "overfetch": null})"));
+  for (const char* flag : {"--stats", "--full"}) {
+    SCOPED_TRACE(flag);
+    doc = JsonOf({"json", flag, "quad.lod2.staticbin"}, dir.path);
+    EXPECT_EQ(figures(doc["meshes"][0]),
+              json::parse(R"({"acmr": 2.0, "atvr": 1.0, "overfetch": 1.0909091, "overdraw": 1.0})"));
+    EXPECT_EQ(figures(doc["meshes"][1]),
+              json::parse(R"({"acmr": null, "atvr": null, "overfetch": null, "overdraw": null})"));
+    EXPECT_EQ(figures(doc["meshes"][2])["overdraw"], nullptr);
+  }
+  fs::rename(dir.path / "quad.lod2.staticbin", dir.path / "quad.staticbin");
+  EXPECT_FALSE(JsonOf({"json", "quad.staticbin"}, dir.path).contains("lod"));
+  const RunResult info = RunInspect({"info", "--stats", "quad.staticbin"}, dir.path);
+  EXPECT_NE(info.out.find("  gpu     ACMR 2.000, ATVR 1.000, overfetch 1.091, overdraw 1.000\n"
+                          "mesh 1 "),
+            std::string::npos)
+      << info.out;
+  EXPECT_NE(info.out.find("overdraw unknown (a position is not finite)\n"), std::string::npos) << info.out;
+  EXPECT_EQ(info.out.find("\nlod "), std::string::npos) << info.out;
 }
 
 TEST(InspectCommandLine, UsageErrorsAndUnreadableFilesExit2) {

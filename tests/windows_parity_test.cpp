@@ -228,4 +228,38 @@ TEST(WindowsParity, ExamplesAndFixturesCompileToTheSameBytes) {
   }
   EXPECT_GE(compared, 10);
 }
+
+// varndel-opt.exe against this build's varndel-opt on the same compiled
+// files: the same optimised files and LOD levels, byte for byte.
+TEST(WindowsParity, OptimisedFilesAreTheSame) {
+  const char* windowsOpt = std::getenv("VARNDEL_WINDOWS_OPT_EXE");
+  const char* wine = std::getenv("VARNDEL_WINE");
+  if (windowsOpt == nullptr || wine == nullptr) GTEST_SKIP() << "VARNDEL_WINDOWS_OPT_EXE and VARNDEL_WINE not set";
+  ScratchDir dir;
+  fs::copy(fs::path(VARNDEL_FIXTURES), dir.path / "m", fs::copy_options::recursive);
+  fs::copy(fs::path(VARNDEL_EXAMPLES), dir.path / "e", fs::copy_options::recursive);
+  const std::vector<std::vector<std::string>> compiles = {
+      {"1", "0", "m/skinned.gltf"}, {"0", "1", "m/materials.obj"}, {"0", "0", "e/crate.obj"}};
+  for (const std::vector<std::string>& args : compiles) {
+    SCOPED_TRACE(args[2]);
+    ASSERT_EQ(RunVarndel(args, dir.path).exitCode, 0);
+    const fs::path source(args[2]);
+    const fs::path compiled =
+        source.parent_path() / (source.stem().string() + (args[0] == "1" ? ".animbin" : ".staticbin"));
+    const std::string stem = compiled.stem().string(), extension = compiled.extension().string();
+    fs::create_directories(dir.path / "linux");
+    fs::create_directories(dir.path / "windows");
+    const std::vector<std::string> options{"--lod", "0.5", "--lod", "0.2"};
+    std::vector<std::string> linuxArgs{compiled.string(), "-o", "linux/" + stem + extension};
+    linuxArgs.insert(linuxArgs.end(), options.begin(), options.end());
+    std::vector<std::string> windowsArgs{windowsOpt, compiled.string(), "-o", "windows/" + stem + extension};
+    windowsArgs.insert(windowsArgs.end(), options.begin(), options.end());
+    ASSERT_EQ(RunProcess(VARNDEL_OPT_EXE, linuxArgs, dir.path).exitCode, 0);
+    const RunResult windowsRun = RunProcess(wine, windowsArgs, dir.path);
+    ASSERT_EQ(windowsRun.exitCode, 0) << windowsRun.err;
+    for (const std::string& name : {stem + extension, stem + ".lod1" + extension, stem + ".lod2" + extension}) {
+      EXPECT_TRUE(ReadFile(dir.path / "linux" / name) == ReadFile(dir.path / "windows" / name)) << name << " differs";
+    }
+  }
+}
 #endif

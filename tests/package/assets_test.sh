@@ -107,6 +107,35 @@ out=$(build "$b1") || { echo "$out"; fail "the build after repairing the model f
 expect_same "$b1/crate.staticbin" "$work/ref/crate/crate.staticbin"
 [ "$(snapshot)" = "$before" ] || fail "the source tree changed: $(diff <(echo "$before") <(snapshot))"
 
+# OPTIMIZE LODS 0.5: the bytes of the direct run followed by varndel-opt, the
+# level a declared output of the same edge.
+opt_src=$work/opt-src
+cp -r "$examples/assets" "$opt_src"
+cat >>"$opt_src/CMakeLists.txt" <<'CMAKE'
+varndel_add_models(props_opt ALL OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
+varndel_add_models(characters_opt ALL ANIMATED OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized
+                   MODELS characters/walker.gltf)
+get_target_property(opt_outputs props_opt VARNDEL_OUTPUTS)
+message(STATUS "props_opt outputs: ${opt_outputs}")
+CMAKE
+configure "$work/opt-build" "$opt_src" || { cat "$work/opt-build.configure.log"; fail "OPTIMIZE does not configure"; }
+expect_contains "$(cat "$work/opt-build.configure.log")" \
+  "props_opt outputs: $work/opt-build/optimized/crate.staticbin;$work/opt-build/optimized/crate.lod1.staticbin" \
+  "VARNDEL_OUTPUTS with LODS"
+out=$(build "$work/opt-build") || { echo "$out"; fail "the OPTIMIZE build failed"; }
+mkdir -p "$work/opt-ref"
+"$prefix/bin/varndel-opt" "$work/ref/crate/crate.staticbin" -o "$work/opt-ref/crate.staticbin" --lod 0.5 >/dev/null
+"$prefix/bin/varndel-opt" "$work/ref/walker/walker.animbin" -o "$work/opt-ref/walker.animbin" --lod 0.5 >/dev/null
+for file in crate.staticbin crate.lod1.staticbin walker.animbin walker.lod1.animbin; do
+  expect_same "$work/opt-build/optimized/$file" "$work/opt-ref/$file"
+done
+expect_contains "$(cat "$work/opt-build/varndel-logs/props_opt/crate/lods.txt")" "lod1: " "the LOD report"
+# A deleted level is rebuilt: it is an output of the edge.
+rm "$work/opt-build/optimized/walker.lod1.animbin"
+out=$(build "$work/opt-build") || { echo "$out"; fail "the rebuild of a deleted level failed"; }
+[ "$(count "$out" characters/walker.gltf)" = 1 ] || fail "deleting walker.lod1.animbin should rerun its edge:"$'\n'"$out"
+expect_same "$work/opt-build/optimized/walker.lod1.animbin" "$work/opt-ref/walker.lod1.animbin"
+
 if [ "$generator" = Ninja ]; then
   # Two models of one call with the same stem, but for case: a configure error
   # naming both.

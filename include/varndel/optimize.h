@@ -1,0 +1,65 @@
+// Varndel optimize (Varndel::optimize): GPU-ready order for compiled models
+// and LOD chains, on meshoptimizer. Reordering triangles and renumbering
+// vertices changes no field's meaning, so a loader reads the result as before.
+// Compiles as C++17 and C++20.
+#pragma once
+
+#include <varndel/reader.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace varndel {
+
+struct OptimizeOptions {
+  bool overdraw = true;             // false: keep the vertex-cache order of the triangles
+  float overdrawThreshold = 1.05f;  // the ACMR may grow by this factor for less overdraw
+};
+
+// For every mesh, in place: welds vertices whose 88 bytes are identical,
+// orders the triangles for the vertex cache, then for overdraw, then
+// renumbers the vertices in order of first use. Vertex records travel whole;
+// vertices no triangle uses stay, after the used ones. A mesh whose index
+// count is not a multiple of 3, or with an index past its vertices, is left
+// as it is. Returns the warnings, one sentence each, starting "mesh N: ".
+std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options = {});
+
+struct LodOptions {
+  float ratio = 0.5f;         // the share of each mesh's indices to keep, in (0, 1]
+  float targetError = 0.01f;  // the largest error allowed, relative to the mesh's extent
+  bool overdraw = true;
+  float overdrawThreshold = 1.05f;
+};
+
+struct LodLevel {
+  Model model;                        // the same animation sections; meshes simplified and compacted
+  std::vector<float> errors;          // per mesh: the achieved error, relative to its extent
+  std::vector<std::string> warnings;  // "mesh N: ..." where the ratio was not reached, and why
+};
+
+// One level of detail of model (normally an optimised one): each mesh
+// simplified under options.targetError towards options.ratio of its indices,
+// ordered as OptimizeModel orders, and compacted to the vertices it uses.
+LodLevel BuildLod(const Model& model, const LodOptions& options);
+
+// The figures of one mesh, for a 16-entry FIFO vertex cache.
+struct MeshStats {
+  bool valid = false;        // false: no triangles, an index count not a multiple of 3, or an index out of range
+  float acmr = 0;            // vertices transformed per triangle
+  float atvr = 0;            // vertices transformed per distinct vertex used
+  float overfetch = 0;       // vertex bytes fetched per byte used
+  bool hasOverdraw = false;  // asked for, and every position finite
+  float overdraw = 0;        // pixels shaded per pixel covered
+};
+
+MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);
+
+// "<dir>/<stem>.lod<level>.<ext>": the file name's last extension (or, when
+// it has none, that of the model's kind) behind ".lod<level>".
+std::string LodPath(const std::string& path, size_t level, bool animated);
+
+// The level a file name says (".../crate.lod2.staticbin" -> 2), 0 for none.
+size_t LodLevelOf(const std::string& path);
+
+}  // namespace varndel

@@ -1,0 +1,116 @@
+// varndel-opt: rewrites a compiled model file in GPU-ready order, and writes
+// its LOD chain beside it (see OptimizeModel and BuildLod).
+#include <varndel/optimize.h>
+#include <varndel/reader.h>
+#include <varndel/writer.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "opt/files.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitWriteFailed = 1;
+constexpr int kExitUsage = 2;  // also: the input cannot be read
+
+constexpr const char* kFooter =
+    "Without -o the result goes to <IN without its extension>.opt<extension>; the input is\n"
+    "overwritten only when -o names it. Level N goes to <OUT stem>.lodN<extension>.\n"
+    "Every file is written through a temporary file, read back with the strict reader, and\n"
+    "only then renamed into place.\n"
+    "\n"
+    "Exit codes: 0 written (warnings on stderr); 1 a file could not be written or did not\n"
+    "read back; 2 bad usage, or IN cannot be read.";
+
+std::string DefaultOutput(const std::string& input) {
+  const fs::path path(input);
+  return (path.parent_path() / (path.stem().string() + ".opt" + path.extension().string())).string();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code code;
+  return fs::equivalent(a, b, code) || fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
+}
+
+int Fail(int code, const std::string& message) {
+  std::cerr << "varndel-opt: " << message << '\n';
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Rewrites a compiled model file (.staticbin, .animbin) with each mesh's vertices welded and its\n"
+      "triangles and vertices ordered for the GPU's vertex cache, overdraw and vertex fetch, and writes\n"
+      "levels of detail beside it.",
+      "varndel-opt"};
+  std::string input;
+  std::string output;
+  std::vector<float> ratios;
+  bool noOverdraw = false;
+  app.add_option("IN", input, "the compiled model file")->required();
+  app.add_option("-o,--output", output, "where the result goes");
+  app.add_option("--lod", ratios, "add a level of detail keeping RATIO of each mesh's indices (0 < RATIO <= 1)")
+      ->type_name("RATIO")
+      ->take_last()
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Range(0.0f, 1.0f));
+  app.add_flag("--no-overdraw", noOverdraw, "keep the vertex-cache order of the triangles");
+  app.footer(kFooter);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "varndel-opt: " << e.what() << "\nRun 'varndel-opt --help' for the options.\n";
+    return kExitUsage;
+  }
+  for (const float ratio : ratios) {
+    if (!(ratio > 0.0f)) return Fail(kExitUsage, "--lod: the ratio must be above 0");
+  }
+  if (output.empty()) output = DefaultOutput(input);
+  for (size_t n = 0; n < ratios.size(); ++n) {
+    if (SameFile(varndel::LodPath(output, n + 1, false), input) ||
+        SameFile(varndel::LodPath(output, n + 1, true), input)) {
+      return Fail(kExitUsage, "level " + std::to_string(n + 1) + " would overwrite the input " + input);
+    }
+  }
+
+  varndel::Model model;
+  varndel::ReadError readError;
+  if (!varndel::ReadModelFile(input, model, &readError)) {
+    const bool fileLevel = readError.offset == 0 && readError.field.empty();
+    return Fail(kExitUsage, (fileLevel ? "" : input + ": ") +
+                                (fileLevel ? readError.message : varndel::FormatReadError(readError)));
+  }
+  try {
+    varndel::OptimizeOptions options;
+    options.overdraw = !noOverdraw;
+    for (const std::string& warning : varndel::OptimizeModel(model, options)) {
+      std::cerr << "varndel-opt: warning: " << warning << '\n';
+    }
+    std::string error;
+    if (!WriteCheckedModelFile(output, varndel::WriteModel(model), error)) return Fail(kExitWriteFailed, error);
+    std::cout << "wrote " << output << '\n';
+    LodRequest request{ratios, !noOverdraw};
+    std::vector<std::string> warnings;
+    const bool written = WriteLodFiles(model, output, request, std::cout, warnings, error);
+    for (const std::string& warning : warnings) std::cerr << "varndel-opt: warning: " << warning << '\n';
+    if (!written) return Fail(kExitWriteFailed, error);
+  } catch (const std::bad_alloc&) {
+    return Fail(kExitWriteFailed, "out of memory");
+  } catch (const std::exception& e) {
+    return Fail(kExitWriteFailed, e.what());
+  }
+  return kExitOk;
+}

@@ -1,0 +1,61 @@
+#include <meshoptimizer.h>
+#include <varndel/optimize.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "order.h"
+
+namespace varndel {
+
+namespace {
+
+std::string Shortest(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3g", value);
+  return text;
+}
+
+}  // namespace
+
+LodLevel BuildLod(const Model& model, const LodOptions& options) {
+  LodLevel level;
+  level.model = model;
+  level.errors.assign(model.meshes.size(), 0.0f);
+  for (size_t m = 0; m < model.meshes.size(); ++m) {
+    MeshData& mesh = level.model.meshes[m];
+    const std::string prefix = "mesh " + std::to_string(m) + ": ";
+    if (const std::string fault = TriangleFault(mesh); !fault.empty()) {
+      level.warnings.push_back(prefix + "copied whole: " + fault);
+      continue;
+    }
+    if (mesh.indices.empty()) continue;
+    if (!PositionsFinite(mesh)) {
+      level.warnings.push_back(prefix + "copied whole: it has a NaN or infinite position");
+      continue;
+    }
+    const size_t count = mesh.indices.size();
+    const size_t target = static_cast<size_t>(double(count / 3) * double(options.ratio)) * 3;
+    std::vector<uint32_t> simplified(count);
+    float error = 0;
+    simplified.resize(meshopt_simplify(simplified.data(), mesh.indices.data(), count, mesh.vertices[0].position.data(),
+                                       mesh.vertices.size(), sizeof(Vertex), target, options.targetError, 0, &error));
+    mesh.indices = std::move(simplified);
+    level.errors[m] = error;
+    if (mesh.indices.size() > target) {
+      const std::string kept = "keeps " + std::to_string(mesh.indices.size()) + " of " + std::to_string(count) +
+                               " indices, not " + std::to_string(target) + ": ";
+      // Short of the target error, the simplifier ran out of edges it may
+      // collapse (borders, seams and corners stay).
+      level.warnings.push_back(
+          prefix + kept +
+          (error < options.targetError * 0.999f
+               ? "no further edge can be collapsed without moving a border or seam"
+               : "further collapses would pass the target error " + Shortest(options.targetError)));
+    }
+    OrderMesh(mesh, options.overdraw, options.overdrawThreshold, false);
+  }
+  return level;
+}
+
+}  // namespace varndel
