@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "inspect/commands.h"
+#include "inspect/common.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Command& command : kCommands) {
-    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], command.name) == 0) return inspect::RunGuarded(command.name, command.run, argc - 1, argv + 1);
   }
   std::cerr << "varndel-inspect: unknown command '" << argv[1] << "'\n";
   PrintUsage(std::cerr);
