@@ -103,6 +103,9 @@ function(varndel_add_models target)
       OUTPUT "${output}"
       COMMAND ${launch} ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
               "${depfile_target}"
+      # The log and the depfile are the edge's files too: declared, so that
+      # a remote executor brings them back.
+      BYPRODUCTS "${log_dir}/Logs/Log.txt" "${depfile}"
       DEPENDS "${source}" Varndel::edge
       DEPFILE "${depfile}"
       COMMENT "Compiling model ${relative}"

@@ -30,5 +30,6 @@ void DiscardEdgeOutputs(const EdgeRequest& request);
 // the output, so that the rename stays on one file system.
 std::string TemporaryOutputPath(const EdgeRequest& request);
 
-// A path as Make and Ninja read it in a depfile.
+// A path as Make and Ninja read it in a depfile. Throws std::runtime_error,
+// naming the path, for one that they cannot both read back.
 std::string EscapeDepfilePath(const std::string& path);

@@ -154,8 +154,8 @@ class TextureCache {
 };
 
 // What the render command draws, once its arguments are checked.
-constexpr uint64_t kPixelTestBudget = uint64_t{1} << 30;          // over all frames
-constexpr uint64_t kTextureByteBudget = uint64_t{512} << 20;      // decoded, all textures
+constexpr uint64_t kPixelTestBudget = uint64_t{1} << 29;      // over all frames
+constexpr uint64_t kTextureByteBudget = uint64_t{512} << 20;  // decoded, all textures
 struct Request {
   int width = 512, height = 512;  // one picture
   View view = View::kIso;

@@ -107,6 +107,36 @@ out=$(build "$b1") || { echo "$out"; fail "the build after repairing the model f
 expect_same "$b1/crate.staticbin" "$work/ref/crate/crate.staticbin"
 [ "$(snapshot)" = "$before" ] || fail "the source tree changed: $(diff <(echo "$before") <(snapshot))"
 
+# An asset directory whose name holds a backslash, a space, a '#' and a '$':
+# its side file is listed in the depfile so that both build tools read it
+# back, so the build succeeds and a second build does nothing.
+odd=$work/odd
+mkdir -p "$odd/a\\b c#d\$e"
+cp "$examples/crate.obj" "$examples/crate.mtl" "$odd/a\\b c#d\$e/"
+cat >"$odd/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(OddNames NONE)
+find_package(Varndel CONFIG REQUIRED)
+file(GLOB models "${CMAKE_CURRENT_SOURCE_DIR}/*/crate.obj")
+varndel_add_models(odd ALL MODELS ${models})
+CMAKE
+configure "$work/odd-build" "$odd" || { cat "$work/odd-build.configure.log"; fail "the odd names do not configure"; }
+out=$(build "$work/odd-build") || { echo "$out"; fail "the build with odd names failed"; }
+[ "$(count "$out" "")" = 1 ] || fail "the odd-named model should compile once:"$'\n'"$out"
+expect_same "$work/odd-build/crate.staticbin" "$work/ref/crate/crate.staticbin"
+out=$(build "$work/odd-build") || { echo "$out"; fail "the second build with odd names failed"; }
+[ "$(count "$out" "")" = 0 ] || fail "a second build with odd names compiled again:"$'\n'"$out"
+sleep 1.1
+touch "$odd/a\\b c#d\$e/crate.mtl"
+out=$(build "$work/odd-build") || { echo "$out"; fail "the build after touching the odd crate.mtl failed"; }
+[ "$(count "$out" "")" = 1 ] || fail "touching the odd-named crate.mtl should recompile the model:"$'\n'"$out"
+if [ "$generator" = Ninja ]; then
+  # The edge's log and depfile are declared, as its outputs.
+  declared=$(ninja -C "$work/odd-build" -t targets all)
+  expect_contains "$declared" "varndel-logs/odd/crate/Logs/Log.txt" "declared outputs"
+  expect_contains "$declared" "varndel-logs/odd/crate/crate.staticbin.d" "declared outputs"
+fi
+
 if [ "$generator" = Ninja ]; then
   # Two models of one call with the same stem, but for case: a configure error
   # naming both.
