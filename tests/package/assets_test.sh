@@ -123,7 +123,9 @@ CMAKE
 configure "$work/odd-build" "$odd" || { cat "$work/odd-build.configure.log"; fail "the odd names do not configure"; }
 out=$(build "$work/odd-build") || { echo "$out"; fail "the build with odd names failed"; }
 [ "$(count "$out" "")" = 1 ] || fail "the odd-named model should compile once:"$'\n'"$out"
-expect_same "$work/odd-build/crate.staticbin" "$work/ref/crate/crate.staticbin"
+rm -rf "$work/odd-ref" && cp -r "$odd" "$work/odd-ref"
+(cd "$work/odd-ref" && "$prefix/bin/Varndel" 0 0 "a\\b c#d\$e/crate.obj" >/dev/null) || fail "direct run in the odd tree failed"
+expect_same "$work/odd-build/crate.staticbin" "$work/odd-ref/a\\b c#d\$e/crate.staticbin"
 out=$(build "$work/odd-build") || { echo "$out"; fail "the second build with odd names failed"; }
 [ "$(count "$out" "")" = 0 ] || fail "a second build with odd names compiled again:"$'\n'"$out"
 sleep 1.1
