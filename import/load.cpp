@@ -128,12 +128,7 @@ Mesh BuildMesh(const aiMesh& mesh, const aiScene& scene, ModelContainer& mc) {
 
   TextureMap textures = CollectMaterialTextures(*scene.mMaterials[mesh.mMaterialIndex], mc);
 
-  if (mc.isAnimatedModel) {
-    // Bone numbers are per mesh: the map ends up describing the last mesh.
-    mc.boneInfoMap.clear();
-    mc.boneCounter = 0;
-    AssignBoneWeights(vertices, mesh, mc);
-  }
+  if (mc.isAnimatedModel) AssignBoneWeights(vertices, mesh, mc);
   return Mesh(std::move(vertices), std::move(indices), std::move(textures));
 }
 
@@ -141,10 +136,18 @@ Mesh BuildMesh(const aiMesh& mesh, const aiScene& scene, ModelContainer& mc) {
 // referenced by several nodes is extracted once per reference.
 static void WalkNodes(const aiScene& scene, ModelContainer& mc) {
   std::vector<const aiNode*> pending{scene.mRootNode};
+  bool firstMesh = true;
   while (!pending.empty()) {
     const aiNode& node = *pending.back();
     pending.pop_back();
     for (unsigned k = 0; k < node.mNumMeshes; ++k) {
+      if (mc.isAnimatedModel && firstMesh) {
+        // Bones are numbered once per model, from the first mesh on; the
+        // animation's entries are dropped (its tracks keep their numbers).
+        mc.boneInfoMap.clear();
+        mc.boneCounter = 0;
+      }
+      firstMesh = false;
       mc.meshes.push_back(BuildMesh(*scene.mMeshes[node.mMeshes[k]], scene, mc));
     }
     PushChildren(node, pending);

@@ -1,5 +1,6 @@
-// Material textures: each path is moved into the model's directory and
-// taken once per run, by the first mesh that uses it.
+// Material textures: each path is moved into the model's directory. Every
+// mesh keeps all of its material's textures; the model's texture list names
+// each distinct path once, in the order first met.
 #include <assimp/material.h>
 
 #include <algorithm>
@@ -37,11 +38,10 @@ TextureMap CollectMaterialTextures(const aiMaterial& material, ModelContainer& m
       aiGetMaterialTexture(&material, type, i, &path);
       const std::string text = TextOf(path);
       std::string stored = JoinTexturePath(mc.modelDirectory, FileNameOf(text));
-      if (std::find(mc.loadedTextures.begin(), mc.loadedTextures.end(), stored) != mc.loadedTextures.end()) {
-        continue;
+      if (!textures.emplace(stored, static_cast<uint32_t>(type)).second) continue;  // taken by an earlier type
+      if (std::find(mc.loadedTextures.begin(), mc.loadedTextures.end(), stored) == mc.loadedTextures.end()) {
+        mc.loadedTextures.push_back(std::move(stored));
       }
-      textures.emplace(stored, static_cast<uint32_t>(type));
-      mc.loadedTextures.push_back(std::move(stored));
     }
   }
   return textures;

@@ -28,11 +28,12 @@ static const std::vector<SkinVertex> kBody = {
     {{-0.5f, 2, 0}, {0, 1}, {0, 1, -1, -1}, {0.5f, 0.5f, 0, 0}},
 };
 static const std::vector<uint32_t> kBodyIndices = {0, 1, 2, 0, 2, 3};
-// HeadMesh numbers its own bones from 0: Spine 0, Head 1.
+// Bones are numbered once per model: HeadMesh's Spine keeps Body's 1, and
+// Head, new, gets 2.
 static const std::vector<SkinVertex> kHead = {
-    {{-0.3f, 2, 0}, {0, 0}, {0, -1, -1, -1}, {1, 0, 0, 0}},
-    {{0.3f, 2, 0}, {1, 0}, {0, -1, -1, -1}, {1, 0, 0, 0}},
-    {{0, 2.6f, 0}, {0.5f, 1}, {1, -1, -1, -1}, {1, 0, 0, 0}},
+    {{-0.3f, 2, 0}, {0, 0}, {1, -1, -1, -1}, {1, 0, 0, 0}},
+    {{0.3f, 2, 0}, {1, 0}, {1, -1, -1, -1}, {1, 0, 0, 0}},
+    {{0, 2.6f, 0}, {0.5f, 1}, {2, -1, -1, -1}, {1, 0, 0, 0}},
 };
 static const std::vector<uint32_t> kHeadIndices = {0, 1, 2};
 
@@ -132,11 +133,12 @@ static std::string SkinnedAnimbin() {
   BoneTrack(b, {{0, 0, 0, 0}, {0, 0.2f, 0, 500}, {0, 0, 0, 1000}}, {{0, 0, 0, 1, 0}}, {{1, 1, 1, 0}}, {1000, 0, 0},
             "Hip", 2);
 
-  // The bone infos of HeadMesh alone, the last mesh extracted, in name order;
-  // offsets are its inverse bind matrices.
-  b.u8(2);
-  BoneInfoRecord(b, "Head", 1, -2);
-  BoneInfoRecord(b, "Spine", 0, -1);
+  // The bone infos of both meshes, in name order; offsets are the inverse
+  // bind matrices of the mesh that named the bone first.
+  b.u8(3);
+  BoneInfoRecord(b, "Head", 2, -2);
+  BoneInfoRecord(b, "Hip", 0, 0);
+  BoneInfoRecord(b, "Spine", 1, -1);
   return b.data;
 }
 
@@ -151,8 +153,8 @@ TEST(AnimatedPipeline, CompilesSkinnedGltfToExactBytesAndVerifies) {
   EXPECT_EQ(ReadFile(dir.path / "Logs/Log.txt"), TextMode(SuccessLog(true, "skinned.animbin", "skinned.gltf")));
   const std::string file = ReadFile(dir.path / "skinned.animbin");
   const std::string expected = SkinnedAnimbin();
-  ASSERT_EQ(file.size(), 1671u);
-  ASSERT_EQ(expected.size(), 1671u);
+  ASSERT_EQ(file.size(), 1744u);
+  ASSERT_EQ(expected.size(), 1744u);
   EXPECT_EQ(file, expected);
 }
 

@@ -326,10 +326,11 @@ TEST(LoadModel, ReadsSkinnedAnimatedGltf) {
     EXPECT_EQ(v.boneIDs, lower ? (Slots{0, -1, -1, -1}) : (Slots{0, 1, -1, -1}));
     EXPECT_EQ(v.weights, lower ? (Vec4{1, 0, 0, 0}) : (Vec4{0.5f, 0.5f, 0, 0}));
   }
-  // The map holds the last mesh's joints, numbered in skin order.
-  ASSERT_EQ(mc.boneInfoMap.size(), 2u);
-  EXPECT_EQ(mc.boneInfoMap.at("Spine").ID, 0);
-  EXPECT_EQ(mc.boneInfoMap.at("Head").ID, 1);
+  // The map holds both meshes' joints, numbered in the order first met.
+  ASSERT_EQ(mc.boneInfoMap.size(), 3u);
+  EXPECT_EQ(mc.boneInfoMap.at("Hip").ID, 0);
+  EXPECT_EQ(mc.boneInfoMap.at("Spine").ID, 1);
+  EXPECT_EQ(mc.boneInfoMap.at("Head").ID, 2);
   EXPECT_EQ(mc.boneInfoMap.at("Head").offset[13], -2.0f);  // inverse bind: Head sits at y = 2
 
   ASSERT_EQ(mc.bones.size(), 3u);

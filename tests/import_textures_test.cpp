@@ -67,10 +67,10 @@ TEST(CollectMaterialTextures, VisitsFiveTypesInFixedOrderAndKeepsTheFirstTypeOfA
             (std::vector<std::string>{"b.png", "shared.png", "a.png", "a.png.dds", "B.png", "n.png"}));
 }
 
-TEST(ConvertScene, TakesEachTexturePathOnceAcrossMeshes) {
+TEST(ConvertScene, GivesEveryMeshAllItsTexturesAndListsEachPathOnce) {
   // Meshes 0 and 1 share material 0; mesh 2's material names the same file in
   // another directory, plus one new file. A path from an earlier run part is
-  // already taken.
+  // already in the model's list, and still goes into the mesh's map.
   ScenePtr scene(MakeScene(MakeNode("root", {0, 1, 2}), {MakeMesh(0, 1), MakeMesh(1, 1), MakeMesh(2, 1, {}, 1)}, 2));
   AddTexture(*scene->mMaterials[0], aiTextureType_DIFFUSE, 0, "a/wood.png");
   AddTexture(*scene->mMaterials[0], aiTextureType_SPECULAR, 0, "old.png");
@@ -82,9 +82,10 @@ TEST(ConvertScene, TakesEachTexturePathOnceAcrossMeshes) {
 
   ASSERT_EQ(ConvertScene(*scene, mc), 0);
   ASSERT_EQ(mc.meshes.size(), 3u);
-  EXPECT_EQ(mc.meshes[0].textures, (TextureMap{{"art\\wood.png", 1}}));
-  EXPECT_TRUE(mc.meshes[1].textures.empty());
-  EXPECT_EQ(mc.meshes[2].textures, (TextureMap{{"art\\normal.png", 6}}));
+  const TextureMap shared{{"art\\old.png", 2}, {"art\\wood.png", 1}};
+  EXPECT_EQ(mc.meshes[0].textures, shared);
+  EXPECT_EQ(mc.meshes[1].textures, shared);
+  EXPECT_EQ(mc.meshes[2].textures, (TextureMap{{"art\\normal.png", 6}, {"art\\wood.png", 1}}));
   EXPECT_EQ(mc.loadedTextures, (std::vector<std::string>{"art\\old.png", "art\\wood.png", "art\\normal.png"}));
 }
 

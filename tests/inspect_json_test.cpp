@@ -46,7 +46,7 @@ TEST(InspectJson, ExamplesGiveTheExpectedDocuments) {
 
   const std::string walker = CompileExample(dir.path, "walker.gltf", true, false);
   EXPECT_EQ(JsonOf({"json", walker}, dir.path), json::parse(R"({
-    "kind": "animated", "flipUVs": false, "bytes": 1671, "textureCount": 0,
+    "kind": "animated", "flipUVs": false, "bytes": 1744, "textureCount": 0,
     "bounds": {"min": [-0.5, 0.0, 0.0], "max": [0.5, 2.6, 0.0]},
     "meshes": [{"vertices": 4, "indices": 6, "textures": [],
                 "bounds": {"min": [-0.5, 0.0, 0.0], "max": [0.5, 2.0, 0.0]}},
@@ -56,7 +56,8 @@ TEST(InspectJson, ExamplesGiveTheExpectedDocuments) {
                   "tracks": [{"name": "Head", "id": 0, "positionKeys": 1, "rotationKeys": 1, "scaleKeys": 3},
                              {"name": "Spine", "id": 1, "positionKeys": 1, "rotationKeys": 3, "scaleKeys": 1},
                              {"name": "Hip", "id": 2, "positionKeys": 3, "rotationKeys": 1, "scaleKeys": 1}],
-                  "boneInfo": [{"name": "Head", "id": 1}, {"name": "Spine", "id": 0}]}})"));
+                  "boneInfo": [{"name": "Head", "id": 2}, {"name": "Hip", "id": 0},
+                               {"name": "Spine", "id": 1}]}})"));
 }
 
 template <typename Array>
@@ -164,7 +165,7 @@ TEST(InspectInfo, AnimatedExampleSummary) {
             "file      walker.animbin\n"
             "kind      animated\n"
             "flipUVs   no\n"
-            "size      1671 bytes\n"
+            "size      1744 bytes\n"
             "textures  0 distinct paths\n"
             "meshes    2\n"
             "bounds    min (-0.5, 0, 0)  max (0.5, 2.6, 0)\n"
@@ -179,9 +180,10 @@ TEST(InspectInfo, AnimatedExampleSummary) {
             "    0 'Head' id 0: 1 position, 1 rotation, 3 scale keys\n"
             "    1 'Spine' id 1: 1 position, 3 rotation, 1 scale keys\n"
             "    2 'Hip' id 2: 3 position, 1 rotation, 1 scale keys\n"
-            "  bone info 2 entries\n"
-            "    'Head' id 1\n"
-            "    'Spine' id 0\n");
+            "  bone info 3 entries\n"
+            "    'Head' id 2\n"
+            "    'Hip' id 0\n"
+            "    'Spine' id 1\n");
   EXPECT_EQ(run.exitCode, 0);
 }
 
@@ -249,7 +251,7 @@ TEST(InspectCommandLine, HelpAndVersionGoToStdout) {
     EXPECT_NE(run.out.find("sage"), std::string::npos) << run.out;
     EXPECT_EQ(run.err, "");
   }
-  EXPECT_EQ(RunInspect({"--version"}, dir.path).out, "varndel-inspect 1.0.0\n");
+  EXPECT_EQ(RunInspect({"--version"}, dir.path).out, "varndel-inspect 1.1.0\n");
 }
 
 TEST(InspectCommandLine, ColourOnlyOnATerminalWithoutNoColor) {

@@ -123,7 +123,7 @@ TEST(StaticPipeline, FailedWriteRemovesThePartialFile) {
   EXPECT_FALSE(fs::exists(dir.path / "crate.staticbin"));
 }
 
-TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
+TEST(StaticPipeline, MaterialTexturesAreJoinedAndSortedPerMeshAndCountedOnce) {
   ScratchDir dir;
   fs::create_directory(dir.path / "m");
   fs::copy_file(FixturePath("materials.obj"), dir.path / "m/materials.obj");
@@ -141,15 +141,14 @@ TEST(StaticPipeline, MaterialTexturesAreJoinedDeduplicatedAndSorted) {
   wood.u16(3);
   wood.u16(15).raw("m\\Wood_spec.png").u8(2).u16(10).raw("m\\wood.png").u8(1);
   wood.u16(15).raw("m\\wood_bump.png").u8(5);
-  Bytes metal;  // b/wood.png is the same stored path as Wood's a/wood.png
-  metal.u16(1).u16(18).raw("m\\metal_normal.png").u8(6);
-  const std::string reused = Bytes().u16(0).data;  // all of Wood's paths were taken by the first mesh
+  Bytes metal;  // b/wood.png is the same stored path as Wood's a/wood.png, counted once in the header
+  metal.u16(2).u16(18).raw("m\\metal_normal.png").u8(6).u16(10).raw("m\\wood.png").u8(1);
   size_t at = 12 + texturesAt;
   EXPECT_EQ(image.substr(at, wood.data.size()), wood.data);
   at += wood.data.size() + texturesAt;
   EXPECT_EQ(image.substr(at, metal.data.size()), metal.data);
   at += metal.data.size() + texturesAt;
-  EXPECT_EQ(image.substr(at), reused);
+  EXPECT_EQ(image.substr(at), wood.data);  // the third mesh's material is Wood again
 }
 
 TEST(StaticPipeline, ReadBackMismatchExitsWithMinus666AndKeepsTheFile) {

@@ -35,9 +35,11 @@
 //     slot. Weights are used as stored, not normalised (as a vertex shader
 //     would); a vertex whose used slots weigh 0 in total, or that has none,
 //     keeps its position and normal.
-//   - The file keeps the bone-info map of the last mesh compiled only, and
-//     each mesh numbers its bones from 0. Slots of every mesh are resolved
-//     against that one map, exactly as stored.
+//   - Bones are numbered once per model: the bone-info map holds every bone
+//     of every mesh, and the slots of every mesh are resolved against it,
+//     exactly as stored. Files written before version 1.1 numbered bones per
+//     mesh and kept the map of the last mesh only: only their last mesh
+//     skins correctly.
 //   - A node transformation that is decomposed (a track lacks a kind of key)
 //     loses any shear; a node without a track keeps its matrix untouched.
 #pragma once
