@@ -29,7 +29,7 @@ void PrintUsage(std::ostream& out) {
          "\nexit codes:\n"
          "  0\tsuccess; check: no errors (warnings allowed); diff: the files are equal\n"
          "  1\tcheck: errors found; diff: the files differ; render: the PNG cannot be written\n"
-         "  2\ta file cannot be read, or a usage error\n"
+         "  2\ta file cannot be read, a usage error, or not enough memory\n"
          "\noptions:\n"
          "  -h, --help\tthis text\n"
          "  --version\tthe version\n";
