@@ -114,7 +114,7 @@ void Check(benchmark::State& state) {
     varndel::Model model;
     if (!varndel::ReadModelFile(GridFile(), model)) state.SkipWithError("unreadable");
     const std::vector<inspect::Finding> findings = inspect::CheckModel(model, GridFile());
-    if (!findings.empty()) state.SkipWithError(findings.front().what.c_str());
+    if (!findings.empty()) state.SkipWithError(findings.front().message.c_str());
   }
   SetBytes(state);
 }

@@ -60,9 +60,14 @@ function(varndel_add_models target)
   # shell forks for <command> unless told to exec it: that extra process
   # would cost a few per cent of a small model's compile. (Make runs a plain
   # command without a shell, and an exec would make it start one. A cross
-  # build may need the target's emulator, which only the plain form adds.)
+  # build may need the target's emulator, which only the plain form adds. A
+  # RULE_LAUNCH_CUSTOM launcher is put before the command, so it gets the plain
+  # form too.)
   set(launch Varndel::edge)
-  if(CMAKE_HOST_UNIX AND CMAKE_GENERATOR MATCHES "Ninja" AND NOT CMAKE_CROSSCOMPILING)
+  get_property(directory_launcher DIRECTORY PROPERTY RULE_LAUNCH_CUSTOM)
+  get_property(global_launcher GLOBAL PROPERTY RULE_LAUNCH_CUSTOM)
+  if(CMAKE_HOST_UNIX AND CMAKE_GENERATOR MATCHES "Ninja" AND NOT CMAKE_CROSSCOMPILING
+     AND NOT directory_launcher AND NOT global_launcher)
     set(launch exec "$<TARGET_FILE:Varndel::edge>")
   endif()
 

@@ -23,18 +23,36 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Assimp's own file access, noting each file that was actually opened.
+std::string NormalPath(const fs::path& path) { return fs::absolute(path).lexically_normal().string(); }
+
+// Assimp's own file access, noting each file that was actually opened. With
+// a list of declared inputs, any other file is treated as absent (as a
+// sandbox would show it), and each attempt to open one is noted.
 class RecordingIOSystem : public Assimp::DefaultIOSystem {
  public:
-  explicit RecordingIOSystem(std::set<std::string>& opened) : opened_(opened) {}
+  RecordingIOSystem(std::set<std::string>& opened, const std::optional<std::set<std::string>>& declared,
+                    std::set<std::string>& undeclared)
+      : opened_(opened), declared_(declared), undeclared_(undeclared) {}
+  bool Exists(const char* file) const override {
+    return IsDeclared(NormalPath(file)) && DefaultIOSystem::Exists(file);
+  }
   Assimp::IOStream* Open(const char* file, const char* mode) override {
+    const std::string path = NormalPath(file);
+    if (!IsDeclared(path)) {
+      undeclared_.insert(path);
+      return nullptr;
+    }
     Assimp::IOStream* stream = DefaultIOSystem::Open(file, mode);
-    if (stream != nullptr) opened_.insert(fs::absolute(file).lexically_normal().string());
+    if (stream != nullptr) opened_.insert(path);
     return stream;
   }
 
  private:
+  bool IsDeclared(const std::string& path) const { return !declared_ || declared_->count(path) != 0; }
+
   std::set<std::string>& opened_;
+  const std::optional<std::set<std::string>>& declared_;
+  std::set<std::string>& undeclared_;
 };
 
 }  // namespace
@@ -65,6 +83,18 @@ static void WriteDepfile(const std::string& path, const std::string& target, con
     if (!file) throw std::runtime_error("cannot write " + temporary);
   }
   fs::rename(temporary, path);
+}
+
+std::set<std::string> ReadDeclaredInputs(const std::string& listFile) {
+  std::ifstream file(listFile, std::ios::in | std::ios::binary);
+  if (!file) throw std::runtime_error("cannot read the list of declared inputs " + listFile);
+  std::set<std::string> inputs;
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) inputs.insert(NormalPath(line));
+  }
+  if (file.bad()) throw std::runtime_error("cannot read the list of declared inputs " + listFile);
+  return inputs;
 }
 
 // Ninja (1.11) and GNU Make agree on these rules: a space is escaped by a
@@ -142,11 +172,13 @@ int RunEdge(const EdgeRequest& request, std::ostream& console) {
     throw std::runtime_error("cannot create " + (logDir / "Logs" / "Log.txt").string());
   }
   std::set<std::string> opened;
+  std::set<std::string> undeclared;
   std::error_code error;
   fs::current_path(assetRoot, error);
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
-  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened));
+  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened, request.declaredInputs, undeclared));
   fs::current_path(logDir);
+  if (!undeclared.empty()) throw UndeclaredInputsError(std::move(undeclared));
   if (code == kSuccess) {
     LogInfo("Successfully loaded raw model.\n");
     LogInfo("Generating binary model file...\n");

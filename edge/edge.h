@@ -2,7 +2,11 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 struct ModelContainer;
 
@@ -16,11 +20,23 @@ struct EdgeRequest {
   std::string logDir;         // receives Logs/Log.txt
   std::string depfile;        // empty: none written
   std::string depfileTarget;  // the output as the build file names it
+  // When set, the only files the import may open (absolute, lexically
+  // normal): a sandbox that shows only declared files would otherwise change
+  // the output silently.
+  std::optional<std::set<std::string>> declaredInputs;
+};
+
+// The import tried to open files that are not among the declared inputs
+// (absolute paths, sorted). Nothing is written then.
+struct UndeclaredInputsError : std::runtime_error {
+  explicit UndeclaredInputsError(std::set<std::string> files)
+      : std::runtime_error("undeclared inputs"), files(std::move(files)) {}
+  std::set<std::string> files;
 };
 
 // Runs the compiler's stages; returns its exit code (0, -1 or -666). The
 // compiled file appears at request.output only on success. console receives
-// what the compiler prints.
+// what the compiler prints. Throws UndeclaredInputsError.
 int RunEdge(const EdgeRequest& request, std::ostream& console);
 
 // Removes the output and this process's temporary file, if present.
@@ -29,6 +45,10 @@ void DiscardEdgeOutputs(const EdgeRequest& request);
 // The file the image is written to before it is checked and renamed: beside
 // the output, so that the rename stays on one file system.
 std::string TemporaryOutputPath(const EdgeRequest& request);
+
+// Reads a list of declared inputs, one path per line (relative to the
+// working directory, or absolute), into the form of declaredInputs.
+std::set<std::string> ReadDeclaredInputs(const std::string& listFile);
 
 // A path as Make and Ninja read it in a depfile. Throws std::runtime_error,
 // naming the path, for one that they cannot both read back.

@@ -17,8 +17,8 @@
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
-    "Usage: varndel-edge <isAnimatedModel> <flipUVs> <assetRoot> <model> <output> <logDir> [<depfile> "
-    "[<depfileTarget>]]\n"
+    "Usage: varndel-edge [--inputs <list>] <isAnimatedModel> <flipUVs> <assetRoot> <model> <output> <logDir>\n"
+    "                    [<depfile> [<depfileTarget>]]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
     "in <assetRoot>) into <output>. The compiled bytes are those of that direct run.\n"
@@ -27,27 +27,65 @@ static constexpr const char* kUsage =
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
+    "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
+    "working directory, or absolute). The import may open no other file: any other is\n"
+    "treated as absent, and an attempt to open one fails the model, naming the file.\n"
+    "\n"
     "Exit codes: 0 compiled; 255 (-1) the model failed; 102 (-666) the read-back differed;\n"
-    "2 bad usage.\n";
+    "2 bad usage or an unreadable list; 3 the import opened a file that is not declared.\n";
+
+static constexpr int kUsageError = 2;
+static constexpr int kUndeclaredInput = 3;
+
+// A path for a message: relative to the working directory when below it, as
+// build systems name their inputs.
+static std::string DisplayPath(const fs::path& path, const fs::path& base) {
+  const fs::path relative = path.lexically_relative(base);
+  if (relative.empty() || *relative.begin() == "..") return path.string();
+  return relative.generic_string();
+}
 
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::cout << kUsage;
     return 0;
   }
-  if (argc < 7 || argc > 9) {
-    std::cerr << kUsage;
-    return 2;
+  // Leading options, then the positional arguments.
+  std::string inputList;
+  int first = 1;
+  while (first < argc && std::strncmp(argv[first], "--", 2) == 0) {
+    if (std::strcmp(argv[first], "--inputs") == 0 && first + 1 < argc) {
+      inputList = argv[first + 1];
+      first += 2;
+    } else {
+      std::cerr << "varndel-edge: unknown option or missing value: " << argv[first] << "\n\n" << kUsage;
+      return kUsageError;
+    }
   }
+  const int positional = argc - first;
+  if (positional < 6 || positional > 8) {
+    std::cerr << kUsage;
+    return kUsageError;
+  }
+  char** const args = argv + first - 1;  // args[1] is the first positional argument
   EdgeRequest request;
-  request.animated = argv[1];
-  request.flipUVs = argv[2];
-  request.assetRoot = fs::absolute(argv[3]).string();
-  request.model = argv[4];
-  request.output = fs::absolute(argv[5]).string();
-  request.logDir = fs::absolute(argv[6]).string();
-  if (argc >= 8) request.depfile = fs::absolute(argv[7]).string();
-  request.depfileTarget = argc == 9 ? argv[8] : request.output;
+  request.animated = args[1];
+  request.flipUVs = args[2];
+  request.assetRoot = fs::absolute(args[3]).string();
+  request.model = args[4];
+  request.output = fs::absolute(args[5]).string();
+  request.logDir = fs::absolute(args[6]).string();
+  if (positional >= 7) request.depfile = fs::absolute(args[7]).string();
+  request.depfileTarget = positional == 8 ? args[8] : request.output;
+  const fs::path workingDir = fs::current_path();
+  if (!inputList.empty()) {
+    try {
+      request.declaredInputs = ReadDeclaredInputs(inputList);
+    } catch (const std::exception& e) {
+      std::cerr << "varndel-edge: " << e.what() << '\n';
+      return kUsageError;
+    }
+  }
 
   // The compiler's console text (logger echo, read-back report) is kept and
   // shown only when the model fails.
@@ -57,6 +95,12 @@ int main(int argc, char** argv) {
   std::string failure;
   try {
     code = RunEdge(request, console);
+  } catch (const UndeclaredInputsError& e) {
+    code = kUndeclaredInput;
+    for (const std::string& file : e.files) {
+      failure += (failure.empty() ? "" : "\nvarndel-edge: ") + DisplayPath(file, workingDir) +
+                 " was opened by the import but is not a declared input";
+    }
   } catch (const std::bad_alloc&) {
     failure = "out of memory";
   } catch (const std::exception& e) {

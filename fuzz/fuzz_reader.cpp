@@ -2,12 +2,18 @@
 // library. Besides the sanitizers' findings it checks what the reader
 // promises: a refused file leaves the model empty and names an offset within
 // the input; an accepted hierarchy is exactly the pre-order tree its child
-// counts describe.
+// counts describe. An accepted model is then validated, and played by the
+// player, which must give what the reference functions of sample.h give.
+#include <varndel/player.h>
 #include <varndel/reader.h>
+#include <varndel/sample.h>
+#include <varndel/validate.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 static void Require(bool condition, const char* what) {
@@ -48,6 +54,44 @@ static void CheckHierarchy(const std::vector<varndel::Node>& nodes) {
   for (const Open& node : open) Require(node.remaining == 0, "fewer nodes than the child counts announce");
 }
 
+template <typename Array>
+static bool SameValues(const std::vector<Array>& a, const std::vector<Array>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    for (size_t k = 0; k < a[i].size(); ++k)
+      if (!(a[i][k] == b[i][k] || (std::isnan(a[i][k]) && std::isnan(b[i][k])))) return false;
+  return true;
+}
+
+// Validation puts errors first; the player agrees with the reference.
+static void CheckValidationAndPlayback(const varndel::Model& model) {
+  const std::vector<varndel::Finding> findings = varndel::ValidateModel(model);
+  for (size_t i = 1; i < findings.size(); ++i)
+    Require(
+        findings[i - 1].severity == varndel::Severity::kError || findings[i].severity == varndel::Severity::kWarning,
+        "an error after a warning");
+  if (!model.animated) return;
+  const varndel::Animation& animation = model.animation;
+  varndel::AnimationPlayer player(animation);
+  std::vector<varndel::Mat4> palette(player.BoneCount());
+  std::vector<varndel::Vec3> positions, normals, referencePositions, referenceNormals;
+  for (float ticks : {0.0f, animation.duration, animation.duration / 3, std::numeric_limits<float>::quiet_NaN()}) {
+    player.Evaluate(ticks, palette.data());
+    const std::vector<varndel::Mat4> globals = varndel::ComputeGlobalTransforms(animation, ticks);
+    const std::vector<varndel::Mat4> skinning = varndel::ComputeSkinningMatrices(animation, globals);
+    Require(SameValues(player.Globals(), globals), "player globals differ from the reference");
+    Require(SameValues(palette, skinning), "player palette differs from the reference");
+    for (const varndel::MeshData& mesh : model.meshes) {
+      positions.resize(mesh.vertices.size());
+      normals.resize(mesh.vertices.size());
+      player.SkinVertices(mesh, palette.data(), positions.data(), normals.data());
+      varndel::SkinVertices(mesh, animation, skinning, referencePositions, &referenceNormals);
+      Require(SameValues(positions, referencePositions) && SameValues(normals, referenceNormals),
+              "player skinning differs from the reference");
+    }
+  }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   varndel::Model model;
   varndel::ReadError error;
@@ -61,5 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(model.animation.nodes.empty() && model.animation.tracks.empty() && model.animation.boneInfos.empty(),
             "static model with animation data");
   }
+  CheckValidationAndPlayback(model);
   return 0;
 }

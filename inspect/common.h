@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reader/text.h"
+
 namespace CLI {
 class App;
 }
@@ -57,34 +59,20 @@ struct Palette {
   }
 };
 
-// Shortest text that reads back as the same float ("0.5", "-1e+20", "nan",
-// "inf"). A double the same way.
-std::string FormatFloat(float value);
-std::string FormatDouble(double value);
-// "(x, y, z)" of any float array.
-template <typename Array>
-std::string FormatVector(const Array& values) {
-  std::string text = "(";
-  for (size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + FormatFloat(values[i]);
-  return text + ")";
-}
+// Numbers, counts and names as the validator prints them (reader/text.h).
+using varndel::text::CountOf;
+using varndel::text::FormatDouble;
+using varndel::text::FormatFloat;
+using varndel::text::FormatVector;
+using varndel::text::IsValidUtf8;
+using varndel::text::QuoteName;
+
 template <typename Array>
 std::string FormatIntVector(const Array& values) {
   std::string text = "(";
   for (size_t i = 0; i < values.size(); ++i) text += (i ? ", " : "") + std::to_string(values[i]);
   return text + ")";
 }
-
-// Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
-bool IsValidUtf8(std::string_view bytes);
-// A stored name or path for terminal text, in single quotes: control
-// characters (C0, DEL, C1) and bytes that are not part of well-formed UTF-8
-// are written as \xNN, everything else as stored.
-std::string QuoteName(std::string_view bytes);
-
-// "1 vertex" / "2 vertices".
-std::string CountOf(uint64_t count, std::string_view singular, std::string_view plural);
 
 // Axis-aligned box over the finite positions; empty when there are none.
 struct Box {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <varndel/reader.h>
+#include <varndel/validate.h>
 
 #include <cstdint>
 #include <iosfwd>
@@ -24,14 +25,10 @@ void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, b
 
 // check: one finding line, grouped (several occurrences of one defect in
 // one element give one Finding).
-struct Finding {
-  bool error = false;   // else a warning
-  std::string element;  // "mesh 2 index 17", "track 'Spine'"
-  std::string what;     // "9 is at or past the vertex count 4 (and 3 more indices: 18, 19, 20)"
-};
-// Judges a model the way an engine would load it. path is the compiled
-// file's path, against which stored texture paths are also resolved.
-// Errors come before warnings, each in file order.
+using Finding = varndel::Finding;
+// ValidateModel, with stored texture paths resolved against the working
+// directory and path, the compiled file's path. Errors come before
+// warnings, each in file order.
 std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path);
 // "error: FILE: element: what" without colour.
 std::string FormatFinding(const Finding& finding, const std::string& path, const Palette& palette);

@@ -199,6 +199,64 @@ TEST(Edge, AMissingAssetRootIsNamedAndLeavesNoOutput) {
   EXPECT_FALSE(fs::exists(scratch.path / "crate.d"));
 }
 
+// --inputs: with every file the import reads declared, the same bytes; an
+// undeclared side file fails the model whether it is there or not (a
+// sandbox hides it), naming it, and leaves no output.
+TEST(Edge, FailsWhenTheImportOpensAFileThatIsNotDeclared) {
+  struct Case {
+    const char* model;
+    std::vector<std::string> declared;  // relative to the working directory
+    bool removeUndeclared;
+    const char* undeclared;  // named in the error; nullptr: compiles
+  };
+  const Case cases[] = {
+      {"models/crate.obj", {"root/models/crate.obj", "root/models/./crate.mtl", "root/walker.gltf"}, false, nullptr},
+      {"models/crate.obj", {"root/models/crate.obj"}, false, "root/models/crate.mtl"},
+      {"models/crate.obj", {"root/models/crate.obj"}, true, "root/models/crate.mtl"},
+      {"chars with space/walker.gltf", {"root/chars with space/walker.gltf"}, false, "root/chars with space/walker.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.model) + (c.undeclared ? std::string(" without ") + c.undeclared : ""));
+    ScratchDir scratch;
+    MakeAssetTree(scratch.path / "root");
+    const std::string animated = fs::path(c.model).extension() == ".gltf" ? "1" : "0";
+    std::string list;
+    for (const std::string& path : c.declared) list += path + "\r\n";
+    WriteFile(scratch.path / "inputs", list + "\n");
+    const RunResult reference = RunEdge({animated, "0", "root", c.model, "ref/model.bin", "log"}, scratch.path);
+    ASSERT_EQ(reference.exitCode, 0) << reference.err;
+    if (c.removeUndeclared) fs::remove(scratch.path / c.undeclared);
+
+    const RunResult run =
+        RunEdge({"--inputs", "inputs", animated, "0", "root", c.model, "out/model.bin", "log"}, scratch.path);
+    if (c.undeclared == nullptr) {
+      ASSERT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_EQ(ReadFile(scratch.path / "out" / "model.bin"), ReadFile(scratch.path / "ref" / "model.bin"));
+    } else {
+      EXPECT_EQ(run.exitCode, 3);
+      EXPECT_NE(run.err.find(TextMode(std::string("varndel-edge: ") + c.undeclared +
+                                      " was opened by the import but is not a declared input\n")),
+                std::string::npos)
+          << run.err;
+      EXPECT_TRUE(fs::is_empty(scratch.path / "out"));
+    }
+  }
+}
+
+TEST(Edge, RefusesAnUnreadableInputListAndUnknownOptions) {
+  ScratchDir scratch;
+  MakeAssetTree(scratch.path / "root");
+  RunResult run =
+      RunEdge({"--inputs", "missing", "0", "0", "root", "models/crate.obj", "out/crate.staticbin", "log"}, scratch.path);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("varndel-edge: cannot read the list of declared inputs missing"), std::string::npos)
+      << run.err;
+  run = RunEdge({"--bogus", "0", "0", "root", "models/crate.obj", "out/crate.staticbin", "log"}, scratch.path);
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_NE(run.err.find("unknown option or missing value: --bogus"), std::string::npos) << run.err;
+  EXPECT_FALSE(fs::exists(scratch.path / "out"));
+}
+
 TEST(Edge, RefusesAWrongArgumentCountWithItsUsage) {
   ScratchDir scratch;
   const RunResult run = RunEdge({"0", "0", "root", "model.obj"}, scratch.path);

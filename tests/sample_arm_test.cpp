@@ -1,5 +1,6 @@
 // The two-bone arm of fixtures/arm.gltf, compiled by the real binary and read
-// back: its skinned tip must land where the bend puts it.
+// back: its skinned tip must land where the bend puts it, through the
+// reference functions and through the player.
 #include <gtest/gtest.h>
 #include <varndel/reader.h>
 #include <varndel/sample.h>
@@ -7,11 +8,15 @@
 #include <cmath>
 #include <numbers>
 
+#include "tests/sample_paths.h"
 #include "tests/test_support.h"
 
 namespace {
 
-TEST(SampleArm, SkinnedTipFollowsTheElbowBend) {
+class SampleArm : public testing::TestWithParam<PosePath> {};
+INSTANTIATE_TEST_SUITE_P(Paths, SampleArm, testing::Values(PosePath::kReference, PosePath::kPlayer), PosePathName);
+
+TEST_P(SampleArm, SkinnedTipFollowsTheElbowBend) {
   ScratchDir dir;
   fs::copy_file(FixturePath("arm.gltf"), dir.path / "arm.gltf");
   const RunResult run = RunVarndel({"1", "0", "arm.gltf"}, dir.path);
@@ -31,13 +36,12 @@ TEST(SampleArm, SkinnedTipFollowsTheElbowBend) {
   struct Case {
     double seconds, degrees;
   };
+  Poser poser(GetParam(), animation);
   for (const Case& c : {Case{0.0, 0.0}, Case{0.5, 45.0}, Case{1.0, 90.0}, Case{3.0, 90.0}}) {
     SCOPED_TRACE(c.seconds);
     const float ticks = float(c.seconds * varndel::TicksPerSecond(animation));
-    const auto globals = varndel::ComputeGlobalTransforms(animation, ticks);
     std::vector<varndel::Vec3> positions, normals;
-    varndel::SkinVertices(model.meshes[0], animation, varndel::ComputeSkinningMatrices(animation, globals), positions,
-                          &normals);
+    poser.Skin(model.meshes[0], ticks, positions, &normals);
     const double angle = c.degrees * std::numbers::pi / 180.0;
     int tips = 0;
     for (size_t v = 0; v < positions.size(); ++v) {

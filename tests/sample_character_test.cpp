@@ -2,7 +2,8 @@
 // binary: both skinned meshes number their bones in one map, the boneless
 // sword placed last keeps it, the atlas textures both meshes, the vertex with
 // six influences keeps its four heaviest, and every vertex lands where the
-// bind pose and the animation put it.
+// bind pose and the animation put it, through the reference functions and
+// through the player.
 #include <gtest/gtest.h>
 #include <varndel/reader.h>
 #include <varndel/sample.h>
@@ -12,6 +13,7 @@
 #include <map>
 #include <numbers>
 
+#include "tests/sample_paths.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -52,7 +54,11 @@ std::map<std::string, Matrix> SkinningAt(double t) {
           {"Tail4", still}};
 }
 
-TEST(SampleCharacter, EveryMeshKeepsItsTexturesAndSkinsToTheRightBones) {
+class SampleCharacter : public testing::TestWithParam<PosePath> {};
+INSTANTIATE_TEST_SUITE_P(Paths, SampleCharacter, testing::Values(PosePath::kReference, PosePath::kPlayer),
+                         PosePathName);
+
+TEST_P(SampleCharacter, EveryMeshKeepsItsTexturesAndSkinsToTheRightBones) {
   ScratchDir dir;
   fs::copy_file(FixturePath("character.gltf"), dir.path / "character.gltf");
   const RunResult run = RunVarndel({"1", "0", "character.gltf"}, dir.path);
@@ -87,15 +93,14 @@ TEST(SampleCharacter, EveryMeshKeepsItsTexturesAndSkinsToTheRightBones) {
   std::map<int32_t, std::string> names;
   for (const auto& [name, id] : ids) names[id] = name;
   const varndel::Animation& animation = model.animation;
+  Poser poser(GetParam(), animation);
   for (double t : {0.0, 0.25, 0.5, 0.8, 1.0}) {
     SCOPED_TRACE(t);
     const float ticks = float(t * varndel::TicksPerSecond(animation));
-    const auto skinning =
-        varndel::ComputeSkinningMatrices(animation, varndel::ComputeGlobalTransforms(animation, ticks));
     const std::map<std::string, Matrix> expected = SkinningAt(t);
     for (size_t m = 0; m < model.meshes.size(); ++m) {
       std::vector<varndel::Vec3> positions;
-      varndel::SkinVertices(model.meshes[m], animation, skinning, positions, nullptr);
+      poser.Skin(model.meshes[m], ticks, positions, nullptr);
       for (size_t v = 0; v < positions.size(); ++v) {
         const varndel::Vertex& vertex = model.meshes[m].vertices[v];
         std::array<double, 3> want{};

@@ -1,12 +1,15 @@
 // Sampling and skinning on hand-made animations: exact keys, hand-computed
 // values between keys, clamping, missing kinds of keys, the hierarchy, and
-// the choices the file layout leaves open.
+// the choices the file layout leaves open. Each test runs through the
+// reference functions and through the player.
 #include <gtest/gtest.h>
 #include <varndel/sample.h>
 
 #include <cmath>
 #include <limits>
 #include <numbers>
+
+#include "tests/sample_paths.h"
 
 namespace {
 
@@ -43,24 +46,45 @@ Vec4 AboutZ(double degrees) {
 
 Mat4 Translation(float x, float y, float z) { return {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}; }
 
-TEST(SampleTrack, KeyTimesGiveTheKeysExactlyInAnyStoredOrder) {
+class SampleTrack : public testing::TestWithParam<PosePath> {
+ protected:
+  // The track on an identity node of its name, posed at each of times in turn.
+  std::vector<Mat4> PosesOfTrack(const varndel::Track& track, const std::vector<float>& times) {
+    varndel::Animation animation;
+    animation.nodes = {{track.name, varndel::IdentityMat4(), -1, 0}};
+    animation.tracks = {track};
+    Poser poser(GetParam(), animation);
+    std::vector<Mat4> poses;
+    for (float ticks : times) poses.push_back(poser.Globals(ticks).at(0));
+    return poses;
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Paths, SampleTrack, testing::Values(PosePath::kReference, PosePath::kPlayer), PosePathName);
+
+TEST_P(SampleTrack, KeyTimesGiveTheKeysExactlyInAnyStoredOrder) {
   varndel::Track reversed = ElbowTrack();
   std::swap(reversed.positions[0], reversed.positions[1]);
   std::swap(reversed.rotations[0], reversed.rotations[1]);
   std::swap(reversed.scales[0], reversed.scales[1]);
   for (const varndel::Track& track : {ElbowTrack(), reversed}) {
-    for (float ticks : {0.0f, 10.0f}) {
+    const std::vector<float> times = {0.0f, 10.0f, 0.0f};  // forward, then back
+    const std::vector<Mat4> poses = PosesOfTrack(track, times);
+    for (size_t i = 0; i < times.size(); ++i) {
+      const float ticks = times[i];
       const varndel::TrackSample s = varndel::SampleTrack(track, ticks);
       const size_t key = track.positions[0].timeStamp == ticks ? 0 : 1;
       ASSERT_TRUE(s.hasPosition && s.hasRotation && s.hasScale);
       EXPECT_EQ(s.position, track.positions[key].position) << ticks;
       EXPECT_EQ(s.rotation, track.rotations[key].orientation) << ticks;
       EXPECT_EQ(s.scale, track.scales[key].scale) << ticks;
+      EXPECT_EQ(poses[i], varndel::ComposeTransform(track.positions[key].position, track.rotations[key].orientation,
+                                                    track.scales[key].scale))
+          << ticks;
     }
   }
 }
 
-TEST(SampleTrack, BetweenKeysMatchesHandComputedValues) {
+TEST_P(SampleTrack, BetweenKeysMatchesHandComputedValues) {
   struct Case {
     float ticks;
     Vec3 position, scale;
@@ -71,26 +95,38 @@ TEST(SampleTrack, BetweenKeysMatchesHandComputedValues) {
       {5.0f, {3, -2, 5}, {1.5f, 2.5f, 4.5f}, 45.0},
       {9.0f, {4.6f, -5.2f, 6.6f}, {1.9f, 3.7f, 7.3f}, 81.0},
   };
-  for (const Case& c : cases) {
+  const std::vector<Mat4> poses = PosesOfTrack(ElbowTrack(), {cases[0].ticks, cases[1].ticks, cases[2].ticks});
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
     const varndel::TrackSample s = varndel::SampleTrack(ElbowTrack(), c.ticks);
     ExpectNear(s.position, c.position);
     ExpectNear(s.scale, c.scale);
     const Vec4 q = AboutZ(c.degrees);
     for (int k = 0; k < 4; ++k) EXPECT_NEAR(s.rotation[k], q[k], 1e-5) << c.ticks << " component " << k;
+    ExpectNearMatrix(poses[i], varndel::ComposeTransform(c.position, q, c.scale));
   }
 }
 
-TEST(SampleTrack, OutsideTheKeysTheNearestKeyIsHeld) {
+TEST_P(SampleTrack, OutsideTheKeysTheNearestKeyIsHeld) {
   const varndel::Track track = ElbowTrack();
-  for (const auto& [ticks, key] : {std::pair{-3.0f, 0}, {1e9f, 1}, {-std::numeric_limits<float>::infinity(), 0}}) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const std::pair<float, size_t> cases[] = {{-3.0f, 0}, {1e9f, 1}, {-inf, 0}, {inf, 1}};
+  std::vector<float> times;
+  for (const auto& c : cases) times.push_back(c.first);
+  const std::vector<Mat4> poses = PosesOfTrack(track, times);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [ticks, key] = cases[i];
     const varndel::TrackSample s = varndel::SampleTrack(track, ticks);
-    EXPECT_EQ(s.position, track.positions[size_t(key)].position) << ticks;
-    EXPECT_EQ(s.rotation, track.rotations[size_t(key)].orientation) << ticks;
-    EXPECT_EQ(s.scale, track.scales[size_t(key)].scale) << ticks;
+    EXPECT_EQ(s.position, track.positions[key].position) << ticks;
+    EXPECT_EQ(s.rotation, track.rotations[key].orientation) << ticks;
+    EXPECT_EQ(s.scale, track.scales[key].scale) << ticks;
+    EXPECT_EQ(poses[i], varndel::ComposeTransform(track.positions[key].position, track.rotations[key].orientation,
+                                                  track.scales[key].scale))
+        << ticks;
   }
 }
 
-TEST(SampleTrack, RotationTakesTheShorterArc) {
+TEST_P(SampleTrack, RotationTakesTheShorterArc) {
   // The same end orientation stored as its negative: the way round must not
   // change.
   varndel::Track track = ElbowTrack();
@@ -99,6 +135,9 @@ TEST(SampleTrack, RotationTakesTheShorterArc) {
   const Vec4 q = AboutZ(45.0);
   const double dot = double(s[0]) * q[0] + double(s[1]) * q[1] + double(s[2]) * q[2] + double(s[3]) * q[3];
   EXPECT_NEAR(std::fabs(dot), 1.0, 1e-6);
+  track.positions.clear();
+  track.scales.clear();
+  ExpectNearMatrix(PosesOfTrack(track, {5.0f}).at(0), varndel::ComposeTransform({0, 0, 0}, q, {1, 1, 1}));
 }
 
 // Node transformation: translation (1,2,3), 90 degrees about X, scale 2.
@@ -112,7 +151,7 @@ varndel::Animation OneNodeWith(const varndel::Track& track) {
   return animation;
 }
 
-TEST(SampleTrack, KindsWithoutKeysKeepTheNodesOwnParts) {
+TEST_P(SampleTrack, KindsWithoutKeysKeepTheNodesOwnParts) {
   const Vec4 aboutX{kHalf, 0, 0, kHalf};
   struct Case {
     const char* name;
@@ -131,31 +170,34 @@ TEST(SampleTrack, KindsWithoutKeysKeepTheNodesOwnParts) {
     if (!c.positions) track.positions.clear();
     if (!c.rotations) track.rotations.clear();
     if (!c.scales) track.scales.clear();
-    ExpectNearMatrix(varndel::ComputeGlobalTransforms(OneNodeWith(track), 10.0f).at(0), c.expected);
+    const varndel::Animation animation = OneNodeWith(track);
+    ExpectNearMatrix(Poser(GetParam(), animation).Globals(10.0f).at(0), c.expected);
   }
   // No keys at all: the stored matrix, untouched.
   varndel::Track none;
   none.name = "Elbow";
   const varndel::Animation still = OneNodeWith(none);
-  EXPECT_EQ(varndel::ComputeGlobalTransforms(still, 10.0f).at(0), still.nodes[0].transformation);
+  EXPECT_EQ(Poser(GetParam(), still).Globals(10.0f).at(0), still.nodes[0].transformation);
 }
 
-TEST(SampleTrack, TheFirstOfTwoTracksForOneNodeWins) {
+TEST_P(SampleTrack, TheFirstOfTwoTracksForOneNodeWins) {
   varndel::Track second = ElbowTrack();
   second.positions = {{{100, 100, 100}, 0}};
   varndel::Animation animation = OneNodeWith(ElbowTrack());
   animation.tracks.push_back(second);
-  const Mat4 global = varndel::ComputeGlobalTransforms(animation, 0.0f).at(0);
+  const Mat4 global = Poser(GetParam(), animation).Globals(0.0f).at(0);
   ExpectNear({global[12], global[13], global[14]}, {1, 2, 3});
 }
 
-TEST(SampleTrack, TickRateZeroOrInvalidMeansTwentyFive) {
+TEST_P(SampleTrack, TickRateZeroOrInvalidMeansTwentyFive) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   for (const auto& [stored, used] :
        {std::pair{0.0, 25.0}, {-30.0, 25.0}, {nan, 25.0}, {30.0, 30.0}, {1000.0, 1000.0}}) {
     varndel::Animation animation;
     animation.ticksPerSecond = stored;
-    EXPECT_EQ(varndel::TicksPerSecond(animation), used) << stored;
+    const double rate = GetParam() == PosePath::kReference ? varndel::TicksPerSecond(animation)
+                                                           : varndel::PreparedAnimation(animation).TicksPerSecond();
+    EXPECT_EQ(rate, used) << stored;
   }
 }
 
@@ -175,13 +217,17 @@ varndel::Animation Chain() {
   return animation;
 }
 
-TEST(SampleSkin, HierarchyComposesAndSlotsSelectEntriesById) {
+class SampleSkin : public testing::TestWithParam<PosePath> {};
+INSTANTIATE_TEST_SUITE_P(Paths, SampleSkin, testing::Values(PosePath::kReference, PosePath::kPlayer), PosePathName);
+
+TEST_P(SampleSkin, HierarchyComposesAndSlotsSelectEntriesById) {
   const varndel::Animation animation = Chain();
-  const std::vector<Mat4> globals = varndel::ComputeGlobalTransforms(animation, 0.0f);
+  Poser poser(GetParam(), animation);
+  const std::vector<Mat4> globals = poser.Globals(0.0f);
   ASSERT_EQ(globals.size(), 3u);
   ExpectNear({globals[2][12], globals[2][13], globals[2][14]}, {1, 1, 5});  // Lower's origin: turned up
 
-  const std::vector<Mat4> skinning = varndel::ComputeSkinningMatrices(animation, globals);
+  const std::vector<Mat4> skinning = poser.Skinning(0.0f);
   ASSERT_EQ(skinning.size(), 2u);
   EXPECT_EQ(skinning[0], varndel::IdentityMat4());  // Ghost: no node of that name
 
@@ -201,7 +247,7 @@ TEST(SampleSkin, HierarchyComposesAndSlotsSelectEntriesById) {
   mesh.vertices = {tip, ghost, unknownOnly, unbound};
 
   std::vector<Vec3> positions, normals;
-  varndel::SkinVertices(mesh, animation, skinning, positions, &normals);
+  poser.Skin(mesh, 0.0f, positions, &normals);
   ASSERT_EQ(positions.size(), 4u);
   ExpectNear(positions[0], {1, 2, 5});
   ExpectNear(normals[0], {0, 1, 0});
@@ -211,10 +257,8 @@ TEST(SampleSkin, HierarchyComposesAndSlotsSelectEntriesById) {
   }
 }
 
-TEST(SampleSkin, TwoSlotsBlendByWeight) {
+TEST_P(SampleSkin, TwoSlotsBlendByWeight) {
   const varndel::Animation animation = Chain();
-  const std::vector<Mat4> skinning =
-      varndel::ComputeSkinningMatrices(animation, varndel::ComputeGlobalTransforms(animation, 0.0f));
   varndel::MeshData mesh;
   varndel::Vertex v;
   v.position = {3, 0, 0};
@@ -222,8 +266,47 @@ TEST(SampleSkin, TwoSlotsBlendByWeight) {
   v.weights = {0.5f, 0.5f, 0, 0};
   mesh.vertices = {v};
   std::vector<Vec3> positions;
-  varndel::SkinVertices(mesh, animation, skinning, positions);
+  Poser(GetParam(), animation).Skin(mesh, 0.0f, positions, nullptr);
   ExpectNear(positions.at(0), {2, 1, 2.5f});
+}
+
+// Normals follow the inverse transpose of the blend: under a bone that
+// stretches X by 2 the slope x + y = c becomes x/2 + y = c; a mirrored bone
+// mirrors the normal and keeps it facing out.
+TEST_P(SampleSkin, NormalsStayPerpendicularUnderNonUniformScale) {
+  const float r = kHalf;  // 1/sqrt(2)
+  const double stretched = 1.0 / std::sqrt(1.25);
+  struct Case {
+    const char* what;
+    Vec3 scale;
+    Vec3 normal;
+  };
+  const Case cases[] = {
+      {"stretched along X", {2, 1, 1}, {float(0.5 * stretched), float(stretched), 0}},
+      {"mirrored in X", {-1, 1, 1}, {-r, r, 0}},
+      {"uniform", {3, 3, 3}, {r, r, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    varndel::Animation animation;
+    animation.nodes = {{"Bone", varndel::IdentityMat4(), -1, 0}};
+    varndel::Track track;
+    track.name = "Bone";
+    track.scales = {{c.scale, 0}};
+    animation.tracks = {track};
+    animation.boneInfos = {{"Bone", 0, varndel::IdentityMat4()}};
+    varndel::MeshData mesh;
+    varndel::Vertex v;
+    v.position = {1, 0, 0};
+    v.normal = {r, r, 0};
+    v.boneIDs = {0, -1, -1, -1};
+    v.weights = {1, 0, 0, 0};
+    mesh.vertices = {v};
+    std::vector<Vec3> positions, normals;
+    Poser(GetParam(), animation).Skin(mesh, 0.0f, positions, &normals);
+    ExpectNear(positions.at(0), {c.scale[0], 0, 0});
+    ExpectNear(normals.at(0), c.normal);
+  }
 }
 
 }  // namespace

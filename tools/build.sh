@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake make g++ libassimp-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libstb-dev)
 packages+=(ninja-build dpkg-dev file) # packaging tests: Ninja builds, dpkg-shlibdeps
 packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
+packages+=(bazel-bootstrap nginx)      # the Bazel rules' test: Bazel 4.2 and a cache server
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

@@ -199,6 +199,7 @@ wait_for_wine_prefix
 wineserver -p
 step "Running the test suite under Wine"
 (cd "$build" && "$wine_bin" ./varndel_tests.exe --gtest_brief=1)
+(cd "$build" && "$wine_bin" ./varndel_alloc_test.exe --gtest_brief=1)
 
 step "Comparing the Linux and Windows builds' output"
 tools/build.sh build >/dev/null

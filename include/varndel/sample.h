@@ -1,7 +1,9 @@
 // Varndel animation sampling and skinning: poses a compiled animated model
 // (varndel::Model from reader.h) at a time in ticks, the way an engine is
 // meant to play it. Plain float code, no dependencies. Compiles as C++17 and
-// C++20.
+// C++20. These functions are the reference: every call resolves names anew
+// and returns new vectors. To play every frame, use player.h, which gives
+// the same values from a one-time setup, without allocating.
 //
 // A pose is computed in three steps:
 //   1. SampleTrack: each track's keys at the time. Positions and scales are
@@ -90,7 +92,8 @@ std::vector<Mat4> ComputeSkinningMatrices(const Animation& animation, const std:
 
 // The mesh's vertex positions and normals blended by their bone slots: each
 // used slot contributes weight * skinning matrix of its entry. Normals are
-// transformed by the same blend and renormalised. Both outputs are resized to
+// transformed by the inverse transpose of that blend and renormalised, so
+// that non-uniform scale keeps them perpendicular to the surface. Both outputs are resized to
 // the vertex count; normals may be null.
 void SkinVertices(const MeshData& mesh, const Animation& animation, const std::vector<Mat4>& skinning,
                   std::vector<Vec3>& positions, std::vector<Vec3>* normals = nullptr);

@@ -1,6 +1,6 @@
 // The model at one time: skinned vertices and joint origins for animated
 // files, the stored vertices for static ones.
-#include <varndel/sample.h>
+#include <varndel/player.h>
 
 #include <cmath>
 #include <unordered_set>
@@ -34,10 +34,16 @@ Pose PoseModel(const varndel::Model& model, float ticks) {
   }
 
   const varndel::Animation& animation = model.animation;
-  const std::vector<varndel::Mat4> globals = varndel::ComputeGlobalTransforms(animation, ticks);
-  const std::vector<varndel::Mat4> skinning = varndel::ComputeSkinningMatrices(animation, globals);
-  for (size_t m = 0; m < model.meshes.size(); ++m)
-    varndel::SkinVertices(model.meshes[m], animation, skinning, pose.meshes[m].positions, &pose.meshes[m].normals);
+  varndel::AnimationPlayer player(animation);
+  std::vector<varndel::Mat4> palette(player.BoneCount());
+  player.Evaluate(ticks, palette.data());
+  const std::vector<varndel::Mat4>& globals = player.Globals();
+  for (size_t m = 0; m < model.meshes.size(); ++m) {
+    PosedMesh& posed = pose.meshes[m];
+    posed.positions.resize(model.meshes[m].vertices.size());
+    posed.normals.resize(model.meshes[m].vertices.size());
+    player.SkinVertices(model.meshes[m], palette.data(), posed.positions.data(), posed.normals.data());
+  }
 
   // Bones: nodes that a track animates or a bone-info entry names.
   std::unordered_set<std::string> boneNames;

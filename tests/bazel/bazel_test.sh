@@ -1,0 +1,243 @@
+#!/usr/bin/env bash
+# The Bazel rules (bazel/) against a shared cache: a workspace copy A builds
+# the asset example plus generated models; a copy B elsewhere, with its own
+# output base and the build step installed under another prefix (a second
+# machine), gets every model from the cache and compiles none. Both give the
+# bytes of varndel_add_models; a changed .mtl reruns its model only; a side
+# file left out of data fails the build, naming the file.
+# Usage: bazel_test.sh remote|disk <source-dir> <build-dir> <scratch>
+#   remote: an nginx WebDAV server on loopback as --remote_cache
+#   disk:   --disk_cache alone
+source "$(dirname "$0")/../package/lib.sh"
+mode=$1 source_dir=$2 build=$3 work=$4
+models=43 # the example's three plus 40 generated
+
+fresh_dir "$work"
+output_bases=() # "<workspace>|<output base>" of each Bazel server started
+# Nothing in the home directory; a server left behind stops by itself.
+startup=(--output_user_root="$work/user-root" --nohome_rc --max_idle_secs=300)
+nginx_pid=""
+cleanup() {
+  local base
+  # Outside its workspace, `bazel shutdown` would run in batch mode and leave the server.
+  for base in "${output_bases[@]}"; do
+    (cd "${base%%|*}" && bazel "${startup[@]}" --output_base="${base#*|}" shutdown) >/dev/null 2>&1 || true
+  done
+  if [ -n "$nginx_pid" ]; then
+    kill "$nginx_pid" 2>/dev/null || true
+    wait "$nginx_pid" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+trap "exit 1" INT TERM HUP
+
+# The build step installed under two prefixes: the same bytes.
+prefix_a=$work/opt/varndel
+prefix_b=$work/machine-b/usr/local
+for prefix in "$prefix_a" "$prefix_b"; do cmake --install "$build" --prefix "$prefix" >/dev/null; done
+expect_same "$prefix_a/libexec/varndel/varndel-edge" "$prefix_b/libexec/varndel/varndel-edge"
+
+# The cache both copies use.
+case $mode in
+  remote)
+    # nginx as a WebDAV store, its files in a private directory. As root,
+    # its workers run as root too, or every PUT fails with 500 for want of a
+    # writable cache directory.
+    server=$work/nginx
+    mkdir -p "$server/cache" "$server/tmp"
+    user_line=""
+    [ "$(id -u)" -ne 0 ] || user_line="user root;"
+    for attempt in 1 2 3 4 5 6 7 8; do
+      port=$((20000 + RANDOM % 20000))
+      cat >"$server/nginx.conf" <<CONF
+$user_line
+daemon off;
+worker_processes 1;
+pid $server/nginx.pid;
+error_log $server/error.log;
+events { worker_connections 64; }
+http {
+  access_log $server/access.log;
+  client_body_temp_path $server/tmp/body;
+  proxy_temp_path $server/tmp/proxy;
+  fastcgi_temp_path $server/tmp/fastcgi;
+  uwsgi_temp_path $server/tmp/uwsgi;
+  scgi_temp_path $server/tmp/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $server/cache;
+    client_max_body_size 0;
+    location / {
+      dav_methods PUT;
+      create_full_put_path on;
+    }
+  }
+}
+CONF
+      nginx -e "$server/error.log" -p "$server" -c "$server/nginx.conf" &
+      nginx_pid=$!
+      for _ in $(seq 50); do
+        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break 2
+        kill -0 "$nginx_pid" 2>/dev/null || break
+        sleep 0.1
+      done
+      kill "$nginx_pid" 2>/dev/null || true
+      wait "$nginx_pid" 2>/dev/null || true
+      nginx_pid=""
+    done
+    [ -n "$nginx_pid" ] || { cat "$server/error.log"; fail "nginx did not start"; }
+    cache_flags=(--remote_cache="http://127.0.0.1:$port")
+    ;;
+  disk) cache_flags=(--disk_cache="$work/disk-cache") ;;
+  *) fail "unknown mode $mode" ;;
+esac
+
+# Workspace copy A: the asset example and 40 generated models, each in its
+# own directory with its .mtl; and the same models through varndel_add_models.
+ws_a=$work/a/assets
+mkdir -p "$work/a"
+cp -r "$source_dir/examples/assets" "$ws_a"
+for i in $(seq -w 0 39); do
+  dir=$ws_a/generated/m$i
+  mkdir -p "$dir"
+  {
+    echo "mtllib m$i.mtl"
+    echo "usemtl skin$i"
+    echo "v 0 0 $i"
+    echo "v 1 0 0"
+    echo "v 1 $((10#$i + 1)) 0"
+    echo "v 0 1 0.5"
+    echo "vt 0 0"
+    echo "vt 1 0"
+    echo "vt 1 1"
+    echo "vt 0 1"
+    echo "f 1/1 2/2 3/3 4/4"
+  } >"$dir/m$i.obj"
+  printf 'newmtl skin%s\nKd 0.%s 0.5 0.5\nmap_Kd textures/m%s.png\n' "$i" "$i" "$i" >"$dir/m$i.mtl"
+done
+cat >>"$ws_a/BUILD.bazel" <<'EOF'
+
+varndel_models(
+    name = "generated",
+    srcs = glob(["generated/*/*.obj"]),
+)
+EOF
+cat >>"$ws_a/CMakeLists.txt" <<'EOF'
+file(GLOB generated_models RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" generated/*/*.obj)
+varndel_add_models(generated ALL MODELS ${generated_models})
+EOF
+ws_b=$work/b/checkout/of/assets
+mkdir -p "$(dirname "$ws_b")"
+cp -r "$ws_a" "$ws_b"
+# The user's WORKSPACE lines, taken from the README.
+readme_lines=$(sed -n '/^local_repository(name = "varndel"/,/^varndel_tools(/p' "$source_dir/README.md")
+[ "$(grep -c . <<<"$readme_lines")" = 3 ] || fail "the README's WORKSPACE lines not found: $readme_lines"
+workspace() {  # <workspace> <prefix>
+  sed -e "s|\"/src/varndel\"|\"$source_dir\"|" -e "s|\"/opt/varndel\"|\"$2\"|" <<<"$readme_lines" >"$1/WORKSPACE"
+  grep -qF "\"$2\"" "$1/WORKSPACE" || fail "no prefix in the WORKSPACE: $(cat "$1/WORKSPACE")"
+}
+workspace "$ws_a" "$prefix_a"
+workspace "$ws_b" "$prefix_b"
+
+# The reference: the same tree through varndel_add_models, each edge run by
+# a RULE_LAUNCH_CUSTOM launcher as the README shows (a stand-in for a remote
+# executor's client: it notes the command and runs it here).
+launcher=$work/launcher.sh
+printf '#!/bin/sh\necho "$*" >>"%s"\nexec "$@"\n' "$work/launched.txt" >"$launcher"
+chmod +x "$launcher"
+echo "set_property(GLOBAL PROPERTY RULE_LAUNCH_CUSTOM \"$launcher\")" >"$work/launcher.cmake"
+cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
+  -DCMAKE_PROJECT_INCLUDE="$work/launcher.cmake" >"$work/cmake.log" 2>&1 &&
+  cmake --build "$work/cmake" --target props props_flipped characters generated >>"$work/cmake.log" 2>&1 ||
+  { cat "$work/cmake.log"; fail "the CMake build of the example failed"; }
+[ "$(grep -c "^$prefix_a/libexec/varndel/varndel-edge " "$work/launched.txt")" = "$models" ] ||
+  fail "the launcher did not run every edge: $(cat "$work/launched.txt")"
+
+# run_bazel <workspace> <output base> <name> [flags...]: builds //...; keeps
+# the console in <work>/<name>.log and the execution log in <work>/<name>.json.
+run_bazel() {
+  local ws=$1 base=$2 name=$3
+  shift 3
+  [[ " ${output_bases[*]} " == *" $ws|$base "* ]] || output_bases+=("$ws|$base")
+  (cd "$ws" && bazel "${startup[@]}" --output_base="$base" build //... \
+    --nosandbox_debug "${cache_flags[@]}" --execution_log_json_file="$work/$name.json" "$@") >"$work/$name.log" 2>&1
+}
+build_ok() {  # as run_bazel, failing the test with the console shown
+  run_bazel "$@" || { cat "$work/$3.log"; fail "bazel build $3 failed"; }
+}
+summary() { grep -E '^INFO: [0-9]+ process' "$work/$1.log" || echo "(no summary line)"; }
+# The model actions of a build's execution log, as "<hit> <output>" lines.
+model_spawns() {
+  tr -d '\n ' <"$work/$1.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' | { grep '"mnemonic":"VarndelModel"' || true; } |
+    sed -E 's/.*"actualOutputs":\[\{"path":"([^"]*)".*"remoteCacheHit":(true|false).*/\2 \1/'
+}
+expect_spawns() {  # <build> <expected count> <expected hit: true|false>
+  local spawns count others
+  spawns=$(model_spawns "$1")
+  count=$(grep -c . <<<"$spawns" || true)
+  others=$(grep -v "^$3 " <<<"$spawns" | grep . || true)
+  [ "$count" = "$2" ] && [ -z "$others" ] ||
+    fail "$1: expected $2 model actions with remoteCacheHit $3, got:"$'\n'"$spawns"$'\n'"$(summary "$1")"
+}
+outputs_of() {  # <workspace>: every compiled file, relative to bazel-bin
+  (cd "$1/bazel-bin" && find . -name '*.staticbin' -o -name '*.animbin' | sort)
+}
+expect_same_outputs() {  # <workspace>...: each gives the CMake build's bytes, so all the same
+  local ws file
+  for ws in "$@"; do
+    [ "$(outputs_of "$ws" | wc -l)" = "$models" ] || fail "$ws: expected $models outputs: $(outputs_of "$ws")"
+    for file in $(outputs_of "$ws"); do expect_same "$ws/bazel-bin/$file" "$work/cmake/$file"; done
+  done
+}
+
+# 1. Copy A, cold: every model compiles.
+build_ok "$ws_a" "$work/base-a" a-cold
+expect_spawns a-cold "$models" false
+grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found cache entries: $(summary a-cold)"
+# No absolute path, user or machine name on a model's command line or in its
+# input list: they would differ between machines, and so would the cache keys.
+args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
+  grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
+lists=$(find "$ws_a/bazel-bin/_varndel" -name '*.inputs' -exec cat {} +)
+[ "$(grep -c . <<<"$args")" = $((models * 9)) ] || fail "unexpected model command lines:"$'\n'"$args"
+for name in "$(id -un)" "$(hostname)"; do
+  ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
+done
+! grep -qE "^/|$work" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list holds an absolute path"
+
+# 2. Copy B, a second machine: every model comes from the cache.
+build_ok "$ws_b" "$work/base-b" b-cached
+expect_spawns b-cached "$models" true
+expect_contains "$(summary b-cached)" "$models remote cache hit" "the second copy's summary"
+
+# 3. A, B and the CMake build: the same bytes.
+expect_same_outputs "$ws_a" "$ws_b"
+
+# Nothing changed: nothing runs.
+build_ok "$ws_a" "$work/base-a" a-noop
+expect_spawns a-noop 0 false
+
+# 4. A changed .mtl reruns that model only, in either copy; B gets A's result.
+for ws in "$ws_a" "$ws_b"; do sed -i 's|textures/m07.png|textures/m07-worn.png|' "$ws/generated/m07/m07.mtl"; done
+cp "$ws_a/bazel-bin/m07.staticbin" "$work/m07.before"
+build_ok "$ws_a" "$work/base-a" a-mtl
+expect_spawns a-mtl 1 false
+build_ok "$ws_b" "$work/base-b" b-mtl
+expect_spawns b-mtl 1 true
+cmp -s "$work/m07.before" "$ws_a/bazel-bin/m07.staticbin" && fail "the changed .mtl left m07 as it was"
+cmake --build "$work/cmake" --target generated >>"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "CMake rebuild"; }
+expect_same_outputs "$ws_a" "$ws_b"
+
+# 5. A side file left out of data: the build fails, naming it.
+sed -i 's|srcs = glob(\["generated/\*/\*.obj"\]),|&\n    data = glob(["generated/**"], exclude = ["generated/m03/m03.mtl"]),|' "$ws_a/BUILD.bazel"
+grep -q 'exclude = \["generated/m03/m03.mtl"\]' "$ws_a/BUILD.bazel" || fail "could not edit BUILD.bazel"
+if run_bazel "$ws_a" "$work/base-a" a-undeclared; then fail "a model with an undeclared .mtl compiled"; fi
+expect_contains "$(cat "$work/a-undeclared.log")" \
+  "generated/m03/m03.mtl was opened by the import but is not a declared input" "undeclared side file"
+
+# The CMake build directory of the source tree serves as a prefix too.
+workspace "$ws_b" "$build"
+build_ok "$ws_b" "$work/base-b" b-build-tree
+expect_same_outputs "$ws_b"
+
+echo "bazel rules with the $mode cache OK"
