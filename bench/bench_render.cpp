@@ -96,7 +96,8 @@ void RasteriseOnly(benchmark::State& state) {
     const render::Camera camera = render::FrameCamera(bounds, render::View::kIso, 512, 512);
     render::Image image = render::MakeImage(512, 512);
     render::DrawStats stats;
-    render::DrawPose(model, pose, {}, camera, image, stats);
+    render::PixelBudget budget{render::kPixelTestBudget};
+    render::DrawPose(model, pose, {}, camera, image, stats, budget);
     triangles = stats.triangles;
   }
   state.counters["triangles"] = double(triangles);

@@ -51,13 +51,16 @@ function(varndel_add_models target)
                         "call find_package(Varndel CONFIG REQUIRED) in this directory or above")
   endif()
 
+  # cmake_path, unlike get_filename_component and file(RELATIVE_PATH), keeps
+  # a backslash in a POSIX file name as it is.
   set(root "${CMAKE_CURRENT_SOURCE_DIR}")
   if(DEFINED arg_ASSET_ROOT)
-    get_filename_component(root "${arg_ASSET_ROOT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    cmake_path(ABSOLUTE_PATH arg_ASSET_ROOT BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE OUTPUT_VARIABLE root)
   endif()
   set(output_dir "${CMAKE_CURRENT_BINARY_DIR}")
   if(DEFINED arg_OUTPUT_DIRECTORY)
-    get_filename_component(output_dir "${arg_OUTPUT_DIRECTORY}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
+    cmake_path(ABSOLUTE_PATH arg_OUTPUT_DIRECTORY BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE
+               OUTPUT_VARIABLE output_dir)
   endif()
   set(animated 0)
   set(extension .staticbin)
@@ -88,16 +91,16 @@ function(varndel_add_models target)
   set(outputs)
   set(stems)
   foreach(model IN LISTS arg_MODELS)
-    get_filename_component(source "${model}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    cmake_path(ABSOLUTE_PATH model BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE OUTPUT_VARIABLE source)
     if(NOT EXISTS "${source}")
       get_source_file_property(generated "${source}" GENERATED)
       if(NOT generated)
         message(FATAL_ERROR "varndel_add_models(${target}): model ${model} not found (${source})")
       endif()
     endif()
-    file(RELATIVE_PATH relative "${root}" "${source}")
+    cmake_path(RELATIVE_PATH source BASE_DIRECTORY "${root}" OUTPUT_VARIABLE relative)
     # The compiler's default output name: the file name cut before its last '.'.
-    get_filename_component(stem "${source}" NAME_WLE)
+    cmake_path(GET source STEM LAST_ONLY stem)
     # Stems that differ only in case would still collide on the file systems
     # of Windows and macOS.
     string(TOLOWER "${stem}" folded_stem)
@@ -117,7 +120,7 @@ function(varndel_add_models target)
     # side file that went away: paths below the top build directory are
     # relative to it.
     set(depfile_target "${output}")
-    file(RELATIVE_PATH below_build "${CMAKE_BINARY_DIR}" "${output}")
+    cmake_path(RELATIVE_PATH output BASE_DIRECTORY "${CMAKE_BINARY_DIR}" OUTPUT_VARIABLE below_build)
     if(NOT below_build MATCHES "^\\.\\./")
       set(depfile_target "${below_build}")
     endif()
@@ -127,11 +130,21 @@ function(varndel_add_models target)
       math(EXPR level "${level} + 1")
       list(APPEND lod_outputs "${output_dir}/${stem}.lod${level}${extension}")
     endforeach()
+    # CMake takes a backslash in a dependency for a directory separator, so a
+    # model whose POSIX path holds one is tracked by the depfile alone (the
+    # import opens the model, so it is listed there).
+    set(model_dependency "${source}")
+    if(NOT CMAKE_HOST_WIN32 AND source MATCHES "[\\]")
+      set(model_dependency)
+    endif()
     add_custom_command(
       OUTPUT "${output}" ${lod_outputs}
       COMMAND ${launch} ${options} ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
               "${depfile_target}"
-      DEPENDS "${source}" Varndel::edge
+      # The log and the depfile are the edge's files too: declared, so that
+      # a remote executor brings them back.
+      BYPRODUCTS "${log_dir}/Logs/Log.txt" "${depfile}"
+      DEPENDS ${model_dependency} Varndel::edge
       DEPFILE "${depfile}"
       COMMENT "Compiling model ${relative}"
       VERBATIM)

@@ -101,13 +101,37 @@ std::set<std::string> ReadDeclaredInputs(const std::string& listFile) {
   return inputs;
 }
 
+// Ninja (1.11) and GNU Make agree on these rules: a space is escaped by a
+// backslash, and the backslashes right before it are doubled; '#' takes a
+// backslash; '$' is doubled; ':' takes a backslash (Make would read a rule);
+// any other backslash is itself. What they read differently (backslashes
+// right before '#' or at the end of a name) or not at all (line breaks,
+// tabs) cannot be written.
 std::string EscapeDepfilePath(const std::string& path) {
+  const auto refuse = [&path](const char* why) {
+    std::string shown;
+    for (const char c : path) shown += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : std::string(1, c);
+    return std::runtime_error("cannot list '" + shown + "' in the depfile: " + why);
+  };
   std::string escaped;
-  for (const char c : path) {
-    if (c == ' ' || c == '#' || c == '\\') escaped += '\\';
+  size_t backslashes = 0;  // in a row, just before c
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (c == '\n' || c == '\r' || c == '\t') throw refuse("Ninja and Make cannot read a line break or tab in a name");
+    if (c == '#' && backslashes > 0) throw refuse("Ninja and Make read a backslash before '#' differently");
+    if (c == ' ') escaped.append(backslashes + 1, '\\');
+    if (c == '#') escaped += '\\';
     if (c == '$') escaped += '$';
+#ifdef _WIN32
+    const bool driveColon = c == ':' && i == 1;  // "C:/...": both read it as it is
+#else
+    const bool driveColon = false;
+#endif
+    if (c == ':' && !driveColon) escaped += '\\';
     escaped += c;
+    backslashes = c == '\\' ? backslashes + 1 : 0;
   }
+  if (backslashes > 0) throw refuse("Ninja and Make read a backslash at the end of a name differently");
   return escaped;
 }
 

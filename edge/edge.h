@@ -55,5 +55,6 @@ std::string TemporaryOutputPath(const EdgeRequest& request);
 // working directory, or absolute), into the form of declaredInputs.
 std::set<std::string> ReadDeclaredInputs(const std::string& listFile);
 
-// A path as Make and Ninja read it in a depfile.
+// A path as Make and Ninja read it in a depfile. Throws std::runtime_error,
+// naming the path, for one that they cannot both read back.
 std::string EscapeDepfilePath(const std::string& path);

@@ -10,13 +10,31 @@
 
 #include <CLI/CLI.hpp>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <filesystem>
 #include <iostream>
 #include <system_error>
 #include <vector>
 
 namespace inspect {
+
+int RunGuarded(const char* name, int (*run)(int argc, char** argv), int argc, char** argv) noexcept {
+  const char* what = "unexpected failure";
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    what = "not enough memory";
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  // Plain C output: the streams may be what ran out of memory.
+  std::fflush(stdout);
+  std::fprintf(stderr, "varndel-inspect: %s: %s\n", name, what);
+  return kExitUnreadable;
+}
 
 int ParseCommandLine(CLI::App& app, int argc, char** argv) {
   try {

@@ -24,6 +24,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFindings = 1;    // check found errors, diff found differences
 constexpr int kExitUnreadable = 2;  // a file cannot be read, or a usage error
 
+// Runs a subcommand. An allocation failure, or any other exception, ends it
+// with a message on stderr and exit 2: no input may abort the program.
+int RunGuarded(const char* name, int (*run)(int argc, char** argv), int argc, char** argv) noexcept;
+
 // Parses argv with app. Returns -1 when the command should run, otherwise
 // the exit code: 0 after --help (printed on stdout), 2 after a usage error
 // (printed on stderr with a pointer to --help).

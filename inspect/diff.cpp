@@ -157,24 +157,24 @@ void DiffAnimation(Differ& d, const varndel::Animation& a, const varndel::Animat
   for (size_t n = 0; n < std::min(a.nodes.size(), b.nodes.size()); ++n) {
     const varndel::Node &x = a.nodes[n], &y = b.nodes[n];
     const std::string element = "node " + std::to_string(n);
+    d.Floats("node transformation", element + " " + QuoteName(x.name) + " transformation", x.transformation,
+             y.transformation);
     d.Text("node name", element + " name", x.name, y.name);
     d.Count("node parent", element + " parent", x.parent, y.parent);
     d.Count("node children", element + " children", x.childCount, y.childCount);
-    d.Floats("node transformation", element + " " + QuoteName(x.name) + " transformation", x.transformation,
-             y.transformation);
   }
   d.Count("track count", "tracks", a.tracks.size(), b.tracks.size());
   for (size_t t = 0; t < std::min(a.tracks.size(), b.tracks.size()); ++t) {
     const varndel::Track &x = a.tracks[t], &y = b.tracks[t];
     const std::string scope = "track " + std::to_string(t) + " " + QuoteName(x.name);
-    d.Text("track name", "track " + std::to_string(t) + " name", x.name, y.name);
-    d.Count("track id", scope + " id", x.id, y.id);
     DiffKeys(d, scope, "position", x.positions, y.positions, &varndel::PositionKey::position);
     DiffKeys(d, scope, "rotation", x.rotations, y.rotations, &varndel::RotationKey::orientation);
     DiffKeys(d, scope, "scale", x.scales, y.scales, &varndel::ScaleKey::scale);
     const varndel::Vec3 maxA{x.positionMaxTime, x.rotationMaxTime, x.scaleMaxTime};
     const varndel::Vec3 maxB{y.positionMaxTime, y.rotationMaxTime, y.scaleMaxTime};
     d.Floats("track max times", scope + " max times (position, rotation, scale)", maxA, maxB);
+    d.Text("track name", "track " + std::to_string(t) + " name", x.name, y.name);
+    d.Count("track id", scope + " id", x.id, y.id);
   }
   d.Count("bone info count", "bone infos", a.boneInfos.size(), b.boneInfos.size());
   for (size_t i = 0; i < std::min(a.boneInfos.size(), b.boneInfos.size()); ++i) {
@@ -201,8 +201,8 @@ DiffSummary DiffModels(const varndel::Model& a, const varndel::Model& b, std::os
         "flipUVs", [] { return std::string("flipUVs"); }, [&] { return text(a.flipUVs); },
         [&] { return text(b.flipUVs); });
   }
-  d.Count("textureCount", "textureCount", a.textureCount, b.textureCount);
   d.Count("mesh count", "meshes", a.meshes.size(), b.meshes.size());
+  d.Count("textureCount", "textureCount", a.textureCount, b.textureCount);
   for (size_t m = 0; m < std::min(a.meshes.size(), b.meshes.size()); ++m) DiffMesh(d, m, a.meshes[m], b.meshes[m]);
   if (a.animated && b.animated) DiffAnimation(d, a.animation, b.animation);
   return d.Summary();

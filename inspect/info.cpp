@@ -1,4 +1,6 @@
 // varndel-inspect info FILE...: a compact human summary of compiled files.
+#include <varndel/sample.h>
+
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
 
@@ -14,12 +16,15 @@ namespace inspect {
 
 namespace {
 
-std::string FormatSeconds(float duration, double ticksPerSecond) {
-  if (!(ticksPerSecond > 0)) return "seconds unknown (no tick rate)";
+// At the rate a player uses: the file's, or 25 where it gives none.
+std::string FormatSeconds(const varndel::Animation& animation) {
+  const double rate = varndel::TicksPerSecond(animation);
   char text[64];
-  std::snprintf(text, sizeof text, "%.4g s at %s ticks/s", double(duration) / ticksPerSecond,
-                FormatDouble(ticksPerSecond).c_str());
-  return text;
+  std::snprintf(text, sizeof text, "%.4g s at %s ticks/s", double(animation.duration) / rate,
+                FormatDouble(rate).c_str());
+  if (rate == animation.ticksPerSecond) return text;
+  return text + std::string(" (the file gives ") + FormatDouble(animation.ticksPerSecond) + ", played as " +
+         FormatDouble(rate) + ")";
 }
 
 // "ACMR 0.75, ATVR 1.12, overfetch 1.03[, overdraw 1.21]", for a 16-entry FIFO cache.
@@ -40,7 +45,7 @@ std::string FormatStats(const varndel::MeshStats& stats, bool overdraw) {
 void WriteAnimation(std::ostream& out, const varndel::Animation& animation, const Palette& palette) {
   out << palette.Bold("animation") << "\n";
   out << "  duration  " << FormatFloat(animation.duration) << " ticks, "
-      << FormatSeconds(animation.duration, animation.ticksPerSecond) << "\n";
+      << FormatSeconds(animation) << "\n";
   out << "  nodes     " << animation.nodes.size() << ", depth " << HierarchyDepth(animation.nodes) << "\n";
   out << "  tracks    " << animation.tracks.size() << "\n";
   for (size_t i = 0; i < animation.tracks.size(); ++i) {

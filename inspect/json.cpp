@@ -4,9 +4,9 @@
 // The document is streamed rather than built as a tree: with --full a file
 // of some hundred megabytes would otherwise need many times its size in
 // memory. Strings go through nlohmann::json for escaping. A name or path
-// that is not well-formed UTF-8 is written with U+FFFD in place of each
-// offending byte, and a sibling key ("nameHex", "pathHex") carries its exact
-// bytes in hexadecimal. Non-finite floats are written as null.
+// that is not well-formed UTF-8 is written with one U+FFFD in place of each
+// maximal ill-formed part, and a sibling key ("nameHex", "pathHex") carries
+// its exact bytes in hexadecimal. Non-finite floats are written as null.
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
 

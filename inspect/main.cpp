@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "inspect/commands.h"
+#include "inspect/common.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void PrintUsage(std::ostream& out) {
          "\nexit codes:\n"
          "  0\tsuccess; check: no errors (warnings allowed); diff: the files are equal\n"
          "  1\tcheck: errors found; diff: the files differ; render: the PNG cannot be written\n"
-         "  2\ta file cannot be read, or a usage error\n"
+         "  2\ta file cannot be read, a usage error, or not enough memory\n"
          "\noptions:\n"
          "  -h, --help\tthis text\n"
          "  --version\tthe version\n";
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   for (const Command& command : kCommands) {
-    if (std::strcmp(argv[1], command.name) == 0) return command.run(argc - 1, argv + 1);
+    if (std::strcmp(argv[1], command.name) == 0) return inspect::RunGuarded(command.name, command.run, argc - 1, argv + 1);
   }
   std::cerr << "varndel-inspect: unknown command '" << argv[1] << "'\n";
   PrintUsage(std::cerr);

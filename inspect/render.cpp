@@ -7,17 +7,20 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <map>
-#include <memory>
 #include <optional>
+#include <random>
 #include <regex>
 #include <system_error>
 
 #include "inspect/commands.h"
+#include "inspect/common.h"
+#include "reader/file_access.h"
 
 namespace fs = std::filesystem;
 
@@ -29,8 +32,6 @@ constexpr double kMaxSheetPixels = 16.0 * 1024 * 1024;  // the whole PNG: 4096x4
 constexpr uint8_t kDiffuse = 1;
 
 const char* const kPrefix = "varndel-inspect render: ";
-
-void Warn(const std::string& text) { std::cerr << kPrefix << "warning: " << text << "\n"; }
 
 bool ParseSize(const std::string& text, int& width, int& height) {
   static const std::regex kSize("([0-9]{1,5})[xX]([0-9]{1,5})");
@@ -52,62 +53,49 @@ std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int f
   return ticks;
 }
 
-// Each mesh's diffuse texture: decoded once per stored path; a path that
-// cannot be found or decoded gets the checker and one warning.
-std::vector<const render::Texture*> LoadDiffuseTextures(const varndel::Model& model, const std::string& file,
-                                                        std::map<std::string, render::Texture>& cache) {
-  std::vector<const render::Texture*> textures(model.meshes.size(), nullptr);
-  for (size_t m = 0; m < model.meshes.size(); ++m) {
-    const auto& refs = model.meshes[m].textures;
-    const auto diffuse =
-        std::find_if(refs.begin(), refs.end(), [](const varndel::TextureRef& t) { return t.type == kDiffuse; });
-    if (diffuse == refs.end()) continue;
-    auto found = cache.find(diffuse->path);
-    if (found == cache.end()) {
-      render::Texture texture;
-      const std::string path = ResolveTexturePath(diffuse->path, file);
-      std::string reason;
-      if (path.empty()) {
-        std::string tried;
-        for (const std::string& candidate : TextureCandidates(diffuse->path, file))
-          tried += (tried.empty() ? "" : ", ") + candidate;
-        Warn("diffuse texture '" + diffuse->path + "' not found (tried " + tried + "); drawing a checker instead");
-        texture = render::CheckerTexture();
-      } else if (!render::LoadTexture(path, texture, reason)) {
-        Warn("diffuse texture '" + path + "' cannot be read (" + reason + "); drawing a checker instead");
-        texture = render::CheckerTexture();
-      }
-      found = cache.emplace(diffuse->path, std::move(texture)).first;
+// Creates a file beside path that no other writer uses: the random part
+// makes a clash unlikely, and CreateNewFile refuses one that happens anyway
+// (or a link planted at that name).
+std::FILE* CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+  static std::mt19937_64 random = [] {
+    uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+      seed ^= uint64_t(std::random_device{}()) << 32;
+    } catch (...) {  // no random device: the clock alone
     }
-    textures[m] = &found->second;
+    return std::mt19937_64(seed);
+  }();
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%016llx.partial", static_cast<unsigned long long>(random()));
+    temporary = path + suffix;
+    if (std::FILE* file = varndel::file_access::CreateNewFile(temporary)) return file;
+    if (errno != EEXIST) return nullptr;
   }
-  return textures;
+  return nullptr;
 }
 
-// Writes bytes to a sibling file first, then renames it over path, so a
-// failed write leaves no half-written picture behind.
+// Writes bytes to a new temporary file beside path, then renames it over
+// path, so a failed write leaves no half-written picture behind and two
+// renders to one output never share a file.
 bool WriteWhole(const std::string& path, const std::string& bytes, std::string& reason) {
-  const fs::path partial = fs::path(path).concat(".partial");
-  {
-    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      reason = "cannot create " + partial.string();
-      return false;
-    }
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    if (!out) {
-      reason = "cannot write " + partial.string();
-      std::error_code ignored;
-      fs::remove(partial, ignored);
-      return false;
-    }
+  std::string temporary;
+  std::FILE* file = CreateTemporaryBeside(path, temporary);
+  if (file == nullptr) {
+    reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
+    return false;
   }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   std::error_code error;
-  fs::rename(partial, path, error);
+  if (std::fclose(file) != 0 || !written) {
+    reason = "cannot write " + temporary;
+    fs::remove(temporary, error);
+    return false;
+  }
+  fs::rename(temporary, path, error);
   if (error) {
     reason = error.message();
-    fs::remove(partial, error);
+    fs::remove(temporary, error);
     return false;
   }
   return true;
@@ -136,8 +124,15 @@ int RunRender(int argc, char** argv) {
   app.add_flag("--no-texture", noTexture, "draw every mesh plain grey");
   app.add_flag("--skeleton", skeleton, "draw the bones as lines over the mesh");
   app.footer(
-      "The model is framed automatically (over all frames of a sheet). Front faces are lit from the file's normals; "
-      "back faces are drawn red. Texture v = 0 is the image's top row.\n"
+      std::string("The model is framed automatically (over all frames of a sheet). Front faces are lit from the file's normals; "
+      "back faces are drawn red. Texture v = 0 is the image's top row.\n") +
+      "Work and memory are bounded: drawing stops after " +
+          std::to_string(render::kPixelTestBudget) +
+          " pixel tests over all frames (each pixel of a triangle's bounding box, of a bone or of a joint is one "
+          "test; real models need far fewer), with a warning, and the picture is still written. Decoded textures "
+          "take at most " +
+          std::to_string(render::kTextureByteBudget >> 20) +
+          " MiB together; a texture past that is drawn as a checker, with a warning.\n"
       "Exit codes: 0 picture written (warnings on stderr), 1 the PNG could not be written, 2 bad arguments or "
       "a file that cannot be read.");
   try {
@@ -146,19 +141,19 @@ int RunRender(int argc, char** argv) {
     return app.exit(error) == 0 ? 0 : 2;
   }
 
-  int width = 0, height = 0;
-  if (!ParseSize(size, width, height)) {
-    std::cerr << kPrefix << "--size '" << size << "' is not WxH with each side from 1 to " << kMaxSide << "\n";
+  render::Request request;
+  if (!ParseSize(size, request.width, request.height)) {
+    std::cerr << kPrefix << "--size " << inspect::QuoteName(size) << " is not WxH with each side from 1 to "
+              << kMaxSide << "\n";
     return 2;
   }
   if (!std::isfinite(seconds)) {
     std::cerr << kPrefix << "--time must be a finite number of seconds\n";
     return 2;
   }
-  const int count = std::max(frames, 1);
-  const int columns = int(std::ceil(std::sqrt(double(count))));
-  const int rows = (count + columns - 1) / columns;
-  if (double(width) * columns * double(height) * rows > kMaxSheetPixels) {
+  int columns = 1, rows = 1;
+  render::SheetGrid(frames, columns, rows);
+  if (double(request.width) * columns * double(request.height) * rows > kMaxSheetPixels) {
     std::cerr << kPrefix << "a sheet of " << columns << "x" << rows << " pictures of " << size << " is too large\n";
     return 2;
   }
@@ -167,8 +162,12 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << "the output " << output << " is the input file\n";
     return 2;
   }
-  render::View view = render::View::kIso;
-  render::ParseView(viewName, view);
+  render::ParseView(viewName, request.view);
+  request.timeGiven = time->count() > 0;
+  request.seconds = seconds;
+  request.frames = frames;
+  request.texture = !noTexture;
+  request.skeleton = skeleton;
 
   varndel::Model model;
   varndel::ReadError error;
@@ -176,48 +175,9 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << input << ": " << varndel::FormatReadError(error) << "\n";
     return 2;
   }
-  if (!model.animated && (time->count() > 0 || frames > 1))
-    Warn("a static model does not move; every time looks the same");
-  if (skeleton && !model.animated) Warn("a static model has no skeleton to draw");
-
-  // Bounds first, over every frame; poses are made again for drawing so that
-  // a sheet never holds more than one posed copy of the model.
-  const std::vector<float> ticks = FrameTicks(model, seconds, frames);
-  render::Bounds bounds;
-  std::optional<render::Pose> single;  // one frame: posed once
-  for (float t : ticks) {
-    render::Pose pose = render::PoseModel(model, t);
-    render::AddToBounds(pose, skeleton, bounds);
-    if (ticks.size() == 1) single = std::move(pose);
-  }
-  const render::Camera camera = render::FrameCamera(bounds, view, width, height);
-
-  std::map<std::string, render::Texture> textureCache;
-  std::vector<const render::Texture*> textures(model.meshes.size(), nullptr);
-  if (!noTexture) textures = LoadDiffuseTextures(model, input, textureCache);
-
-  render::Image picture = render::MakeImage(width * columns, height * rows);
-  size_t mostSkippedNonFinite = 0, mostSkippedIndices = 0, triangles = 0;
-  for (size_t f = 0; f < ticks.size(); ++f) {
-    const render::Pose pose = single ? std::move(*single) : render::PoseModel(model, ticks[f]);
-    const bool sheet = ticks.size() > 1;
-    render::Image cell = sheet ? render::MakeImage(width, height) : std::move(picture);
-    render::DrawStats stats;
-    render::DrawPose(model, pose, textures, camera, cell, stats);
-    if (skeleton) render::DrawSkeleton(pose, camera, cell);
-    if (sheet)
-      render::PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
-    else
-      picture = std::move(cell);
-    mostSkippedNonFinite = std::max(mostSkippedNonFinite, stats.nonFinite);
-    mostSkippedIndices = std::max(mostSkippedIndices, stats.badIndices);
-    triangles = std::max(triangles, stats.triangles);
-  }
-  if (mostSkippedNonFinite > 0)
-    Warn("skipped " + std::to_string(mostSkippedNonFinite) + " triangles with a corner that is not a finite point");
-  if (mostSkippedIndices > 0)
-    Warn("skipped " + std::to_string(mostSkippedIndices) + " triangles with an index past their mesh's vertices");
-  if (triangles == 0) Warn("the model has no triangles to draw; the picture is empty");
+  std::vector<std::string> warnings;
+  const render::Image picture = render::DrawPicture(model, input, request, warnings);
+  for (const std::string& warning : warnings) std::cerr << kPrefix << "warning: " << warning << "\n";
 
   std::string png, reason;
   if (!render::EncodePng(picture, png)) {
@@ -230,3 +190,75 @@ int RunRender(int argc, char** argv) {
   }
   return 0;
 }
+
+namespace render {
+
+void SheetGrid(int frames, int& columns, int& rows) {
+  const int count = std::max(frames, 1);
+  columns = int(std::ceil(std::sqrt(double(count))));
+  rows = (count + columns - 1) / columns;
+}
+
+Image DrawPicture(const varndel::Model& model, const std::string& file, const Request& request,
+                  std::vector<std::string>& warnings) {
+  const int width = request.width, height = request.height;
+  if (!model.animated && (request.timeGiven || request.frames > 1))
+    warnings.push_back("a static model does not move; every time looks the same");
+  if (request.skeleton && !model.animated) warnings.push_back("a static model has no skeleton to draw");
+
+  // Bounds first, over every frame; poses are made again for drawing so that
+  // a sheet never holds more than one posed copy of the model.
+  const std::vector<float> ticks = FrameTicks(model, request.seconds, request.frames);
+  Bounds bounds;
+  std::optional<Pose> single;  // one frame: posed once
+  for (float t : ticks) {
+    Pose pose = PoseModel(model, t);
+    AddToBounds(pose, request.skeleton, bounds);
+    if (ticks.size() == 1) single = std::move(pose);
+  }
+  const Camera camera = FrameCamera(bounds, request.view, width, height);
+
+  TextureCache cache(request.textureBytes);
+  std::vector<const Texture*> textures(model.meshes.size(), nullptr);
+  for (size_t m = 0; request.texture && m < model.meshes.size(); ++m) {
+    for (const varndel::TextureRef& texture : model.meshes[m].textures) {
+      if (texture.type != kDiffuse) continue;
+      textures[m] = cache.Find(texture.path, file, warnings);
+      break;
+    }
+  }
+
+  int columns = 1, rows = 1;
+  SheetGrid(request.frames, columns, rows);
+  Image picture = MakeImage(width * columns, height * rows);
+  PixelBudget budget{request.pixelTests};
+  size_t mostSkippedNonFinite = 0, mostSkippedIndices = 0, triangles = 0;
+  for (size_t f = 0; f < ticks.size(); ++f) {
+    const Pose pose = single ? std::move(*single) : PoseModel(model, ticks[f]);
+    const bool sheet = ticks.size() > 1;
+    Image cell = sheet ? MakeImage(width, height) : std::move(picture);
+    DrawStats stats;
+    DrawPose(model, pose, textures, camera, cell, stats, budget);
+    if (request.skeleton) DrawSkeleton(pose, camera, cell, budget);
+    if (sheet)
+      PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
+    else
+      picture = std::move(cell);
+    mostSkippedNonFinite = std::max(mostSkippedNonFinite, stats.nonFinite);
+    mostSkippedIndices = std::max(mostSkippedIndices, stats.badIndices);
+    triangles = std::max(triangles, stats.triangles);
+  }
+  if (mostSkippedNonFinite > 0)
+    warnings.push_back("skipped " + std::to_string(mostSkippedNonFinite) +
+                       " triangles with a corner that is not a finite point");
+  if (mostSkippedIndices > 0)
+    warnings.push_back("skipped " + std::to_string(mostSkippedIndices) +
+                       " triangles with an index past their mesh's vertices");
+  if (triangles == 0) warnings.push_back("the model has no triangles to draw; the picture is empty");
+  if (budget.exhausted)
+    warnings.push_back("drawing stopped after " + std::to_string(budget.used) + " pixel tests, the budget of " +
+                       std::to_string(request.pixelTests) + "; the picture is incomplete");
+  return picture;
+}
+
+}  // namespace render

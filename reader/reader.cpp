@@ -1,8 +1,8 @@
 #include <varndel/reader.h>
 
+#include "reader/file_access.h"
+
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <new>
 #include <system_error>
 #include <type_traits>
@@ -316,21 +316,8 @@ bool ReadModelFile(const std::string& path, Model& model, ReadError* error) noex
     return false;
   };
   try {
-    std::error_code code;
-    if (std::filesystem::is_directory(path, code)) return fail("'" + path + "' is a directory, not a model file");
-    std::ifstream file(path, std::ios::in | std::ios::binary);
-    if (!file.is_open()) {
-      const bool exists = std::filesystem::exists(path, code);
-      return fail("cannot open '" + path + "': " + (exists ? "permission denied or unreadable" : "no such file"));
-    }
-    std::string bytes;
-    file.seekg(0, std::ios::end);
-    const std::streamoff size = file.tellg();
-    file.seekg(0, std::ios::beg);
-    if (size < 0 || !file) return fail("cannot read '" + path + "': it cannot be sized");
-    bytes.resize(static_cast<size_t>(size));
-    file.read(bytes.data(), size);
-    if (file.gcount() != size) return fail("cannot read '" + path + "': it ended early");
+    std::string bytes, reason;
+    if (!file_access::ReadRegularFile(path, bytes, reason)) return fail(std::move(reason));
     return ReadModel(bytes.data(), bytes.size(), model, error);
   } catch (const std::bad_alloc&) {
     SetFailure(error, "not enough memory to read the file");

@@ -121,6 +121,48 @@ TEST(Edge, DepfileNamesEveryFileTheImportRead) {
                                    "/walker.bin \\\n  " + dir + "/walker.gltf\n");
 }
 
+#ifndef _WIN32
+TEST(Edge, DepfileEscapesNamesAsNinjaAndMakeReadThemAndRefusesWhatNeitherCan) {
+  // Ninja and GNU Make read "\\ " as a space, "\\#" as '#', "$$" as '$' and
+  // "\\:" as ':'; a backslash before anything else is itself.
+  struct Case {
+    std::string directory;
+    std::string written;  // "" : the edge fails, naming the path
+  };
+  const Case cases[] = {
+      {"a\\b c#d$e:f", "a\\b\\ c\\#d$$e\\:f"},
+      {"two\\\\ spaces\\x", "two\\\\\\\\\\ spaces\\x"},
+      {"line\nbreak", ""},
+      {"hash\\#", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.directory);
+    ScratchDir scratch;
+    const fs::path models = scratch.path / "root" / c.directory;
+    fs::create_directories(models);
+    for (const char* name : {"crate.obj", "crate.mtl"}) fs::copy_file(ExamplePath(name), models / name);
+    const std::string model = c.directory + "/crate.obj";
+    const RunResult run = RunEdge({"0", "0", (scratch.path / "root").string(), model, "out/crate.staticbin", "log",
+                                   "crate.d", "out/crate.staticbin"},
+                                  scratch.path);
+    if (c.written.empty()) {
+      EXPECT_EQ(run.exitCode, kExitFailure);
+      std::string shown = (scratch.path / "root" / c.directory / "crate.mtl").string();
+      if (const size_t at = shown.find('\n'); at != std::string::npos) shown.replace(at, 1, "\\n");
+      EXPECT_NE(run.err.find("varndel-edge: cannot list '" + shown + "' in the depfile: "), std::string::npos)
+          << run.err;
+      EXPECT_FALSE(fs::exists(scratch.path / "out" / "crate.staticbin"));
+      EXPECT_FALSE(fs::exists(scratch.path / "crate.d"));
+      continue;
+    }
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string root = (scratch.path / "root").string() + "/" + c.written;
+    EXPECT_EQ(ReadFile(scratch.path / "crate.d"),
+              "out/crate.staticbin: \\\n  " + root + "/crate.mtl \\\n  " + root + "/crate.obj\n");
+  }
+}
+#endif
+
 TEST(Edge, AFailedModelShowsTheCompilersMessagesAndLeavesNoOutput) {
   ScratchDir scratch;
   MakeAssetTree(scratch.path / "root");

@@ -70,6 +70,33 @@ TEST(InspectDiff, OneDifferenceInEachPart) {
   EXPECT_EQ(Lines(first.out)[2], "... 6 more not shown");
 }
 
+TEST(InspectDiff, DifferencesComeInFileOrder) {
+  // The mesh count precedes the texture count, a node's matrix its name,
+  // and a track's keys its name.
+  ScratchDir dir;
+  const ModelContainer a = SkinnedQuadModel();
+  ModelContainer b = a;
+  b.meshes.push_back(b.meshes[0]);
+  b.loadedTextures.push_back("a.png");
+  b.rootNode.children[0].name = "Hips";
+  b.rootNode.children[0].transformation[0] = 2;
+  b.bones[0].m_Name = "Hips";
+  b.bones[0].m_Positions[0].position = {0, 1, 0};
+  WriteModel(dir.path / "a.bin", a);
+  WriteModel(dir.path / "b.bin", b);
+  const RunResult run = RunInspect({"diff", "--limit", "0", "a.bin", "b.bin"}, dir.path);
+  EXPECT_EQ(run.out,
+            "meshes: 1 -> 2\n"
+            "textureCount: 0 -> 1\n"
+            "node 1 'Hip' transformation: (0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0) -> (2, 0, 0, 0, 0, 0, 0, "
+            "0, 0, 0, 0, 0, 0, 0, 0, 0)\n"
+            "node 1 name: 'Hip' -> 'Hips'\n"
+            "track 0 'Hip' position key 0 value: (0, 0, 0) -> (0, 1, 0)\n"
+            "track 0 name: 'Hip' -> 'Hips'\n"
+            "6 differences: mesh count 1, textureCount 1, node transformation 1, node name 1, position key value 1, "
+            "track name 1\n");
+}
+
 TEST(InspectDiff, KindsDifferWithoutComparingTheAnimation) {
   ScratchDir dir;
   WriteModel(dir.path / "static.bin", QuadModel());

@@ -208,7 +208,7 @@ TEST(InspectInfo, EmptyMeshTexturesAndMissingTickRate) {
                          "  gpu     no figures (no whole triangles, or an index out of range)\n"),
             std::string::npos)
       << run.out;
-  EXPECT_NE(run.out.find("  duration  10 ticks, seconds unknown (no tick rate)\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("  duration  10 ticks, 0.4 s at 25 ticks/s (the file gives 0, played as 25)\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("  nodes     2, depth 2\n"), std::string::npos) << run.out;
 }
 

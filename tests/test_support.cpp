@@ -1,5 +1,13 @@
 #include "tests/test_support.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -14,6 +22,43 @@ RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, 
   shellArgs.insert(shellArgs.end(), args.begin(), args.end());
   return RunProcess("/bin/sh", shellArgs, cwd);
 #endif
+}
+
+int RunInChild(const std::function<int()>& body, size_t budget, unsigned seconds) {
+#ifdef _WIN32
+  (void)budget, (void)seconds;
+  return body();
+#else
+  std::cout.flush();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    alarm(seconds);
+    if (kChildMemoryCap) {
+      size_t pages = 0;
+      std::ifstream("/proc/self/statm") >> pages;
+      const rlim_t limit = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + budget;
+      const rlimit space{limit, limit};
+      setrlimit(RLIMIT_AS, &space);
+    }
+    int result = 128 + SIGABRT;  // as std::terminate would end a program
+    try {
+      result = body();
+    } catch (...) {
+    }
+    std::cout.flush();
+    std::cerr.flush();
+    _exit(result);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
+
+std::string DescribeChildStatus(int status) {
+  if (status > 128) return "signal " + std::to_string(status - 128);
+  return "exit code " + std::to_string(status);
 }
 
 std::string TextMode(const std::string& text) {

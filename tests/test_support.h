@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -47,6 +48,38 @@ RunResult RunVarndel(const std::vector<std::string>& args, const fs::path& cwd, 
 // own, and under Wine also the one through Z:, the build machine's root.
 std::vector<std::string> DriveLetterForms(const fs::path& dir);
 #endif
+
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
+// Whether RunInChild can cap the address space: not on Windows, which has
+// no fork, and not under AddressSanitizer, which reserves terabytes of
+// shadow memory.
+inline constexpr bool kChildMemoryCap =
+#ifdef _WIN32
+    false;
+#else
+    !kAddressSanitizer;
+#endif
+
+// Runs body in a child process whose address space may grow by at most
+// budget bytes (where kChildMemoryCap) and which is killed after seconds;
+// returns body's result, or 128 + the number of the signal that ended the
+// child; an exception escaping body counts as signal 6, as an abort. The
+// child leaves at once, never returning into the test framework. Windows has no
+// fork: there body runs in this process, unlimited.
+int RunInChild(const std::function<int()>& body, size_t budget, unsigned seconds = 60);
+// "exit code 3", "signal 6 (abort)".
+std::string DescribeChildStatus(int status);
 
 // A new, empty, uniquely named directory below the system's temporary
 // directory.

@@ -3,11 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <cstring>
 #include <fstream>
@@ -18,18 +13,6 @@
 
 #include "model/model.h"
 #include "tests/test_support.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-inline constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-inline constexpr bool kAddressSanitizer = true;
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
-#else
-inline constexpr bool kAddressSanitizer = false;
-#endif
 
 inline constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -59,51 +42,30 @@ inline Report VerifyImage(const ModelContainer& mc, const std::string& image) {
   return {mismatch, out.str()};
 }
 
-// As VerifyImage, but in a child process whose address space may grow by at
-// most budget bytes and which may run for at most a minute, so that an
-// allocation sized by a hostile count, a runaway loop or a stack overflow
-// fails there and is reported here. AddressSanitizer reserves terabytes of
-// shadow memory, so its builds run without the memory limit. Windows has no
-// fork: there the verifier runs in the test process, unlimited.
+// As VerifyImage, but in a child process within budget bytes of address
+// space and a minute (RunInChild), so that an allocation sized by a hostile
+// count, a runaway loop or a stack overflow fails there and is reported here.
 inline Report VerifyImageWithin(const ModelContainer& mc, const std::string& image, size_t budget) {
-#ifdef _WIN32
-  (void)budget;
-  return VerifyImage(mc, image);
-#else
   ScratchDir dir;
   const fs::path input = dir.path / "model.bin";
   const fs::path output = dir.path / "report.txt";
   WriteFile(input, image);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    alarm(60);
-    if (!kAddressSanitizer) {
-      size_t pages = 0;
-      std::ifstream("/proc/self/statm") >> pages;
-      const rlim_t limit = pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + budget;
-      const rlimit space{limit, limit};
-      setrlimit(RLIMIT_AS, &space);
-    }
-    // Nothing may escape into the test framework, which would go on running
-    // the remaining tests in this child.
-    try {
-      std::ostringstream out;
-      const bool mismatch = VerifyModelFile(input.string(), mc, out);
-      WriteFile(output, (mismatch ? "1" : "0") + out.str());
-    } catch (...) {
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "the verifier failed: " << (WIFSIGNALED(status) ? "signal " : "exit code ")
-      << (WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+  const int status = RunInChild(
+      [&] {
+        try {
+          std::ostringstream out;
+          const bool mismatch = VerifyModelFile(input.string(), mc, out);
+          WriteFile(output, (mismatch ? "1" : "0") + out.str());
+        } catch (...) {
+          return 3;
+        }
+        return 0;
+      },
+      budget);
+  EXPECT_EQ(status, 0) << "the verifier failed: " << DescribeChildStatus(status);
   const std::string saved = ReadFile(output);
   if (saved.empty()) return {};
   return {saved[0] == '1', saved.substr(1)};
-#endif
 }
 
 // ---------------------------------------------------------------------------

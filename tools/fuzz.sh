@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs both libFuzzer targets side by side for a fixed time each, starting
+# Runs the three libFuzzer targets side by side for a fixed time each, starting
 # from the committed seeds in fuzz/corpus/<target> and the corpus that earlier
 # runs grew in <build-dir>/fuzz-corpus/<target> (new inputs go there, never
 # into the source tree). Fails when either target finds anything; the input
-# that triggered it is kept in <build-dir>/fuzz-artifacts/<target>/.
+# that triggered it is kept in <build-dir>/fuzz-artifacts/<target>/. The
+# inspect target resolves stored texture paths from the project root.
 # Usage: tools/fuzz.sh [build-dir [seconds-per-target [libFuzzer options...]]]
 # The build directory comes from: tools/build.sh build-fuzz -DVARNDEL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
 set -euo pipefail
@@ -13,7 +14,7 @@ build_dir="${1:-build-fuzz}"
 seconds="${2:-25}"
 shift $(($# < 2 ? $# : 2))
 
-targets=(reader verifier)
+targets=(reader verifier inspect)
 pids=()
 for target in "${targets[@]}"; do
   corpus="$build_dir/fuzz-corpus/$target"

@@ -64,6 +64,11 @@ void PasteImage(const Image& source, Image& target, int x, int y) {
   }
 }
 
+bool ProbeTexture(const std::string& path, int& width, int& height) {
+  int channels = 0;
+  return stbi_info(path.c_str(), &width, &height, &channels) != 0;
+}
+
 bool LoadTexture(const std::string& path, Texture& texture, std::string& reason) {
   int width = 0, height = 0, channels = 0;
   if (stbi_info(path.c_str(), &width, &height, &channels) && double(width) * height > kMaxTexturePixels) {

@@ -51,7 +51,7 @@ uint8_t ToByte(float value) { return uint8_t(std::clamp(value, 0.0f, 1.0f) * 255
 
 class Rasteriser {
  public:
-  Rasteriser(const Camera& camera, Image& image) : camera_(camera), image_(image) {
+  Rasteriser(const Camera& camera, Image& image, PixelBudget& budget) : camera_(camera), image_(image), budget_(budget) {
     depth_.assign(size_t(image.width) * size_t(image.height), std::numeric_limits<float>::infinity());
     // Toward the light: from the viewer, a little above and to the left.
     const Vec3 f = camera.forward, u = camera.up, r = camera.right;
@@ -78,6 +78,7 @@ class Rasteriser {
     if (maxX < 0.0 || maxY < 0.0 || minX > image_.width || minY > image_.height) return;
     const int x0 = int(std::max(0.0, std::floor(minX))), x1 = int(std::min(double(image_.width - 1), std::ceil(maxX)));
     const int y0 = int(std::max(0.0, std::floor(minY))), y1 = int(std::min(double(image_.height - 1), std::ceil(maxY)));
+    if (x1 < x0 || y1 < y0 || !budget_.Take(uint64_t(x1 - x0 + 1) * uint64_t(y1 - y0 + 1))) return;
 
     for (int y = y0; y <= y1; ++y) {
       const double py = y + 0.5;
@@ -129,6 +130,7 @@ class Rasteriser {
 
   const Camera& camera_;
   Image& image_;
+  PixelBudget& budget_;
   std::vector<float> depth_;  // float: half the memory, ample for a preview
   float light_[3] = {0, 0, 1};
 };
@@ -156,9 +158,10 @@ bool ClipToPicture(ScreenPoint& p, ScreenPoint& q, int width, int height) {
   return true;
 }
 
-void DrawLine(ScreenPoint p, ScreenPoint q, Rgb colour, Image& image) {
+void DrawLine(ScreenPoint p, ScreenPoint q, Rgb colour, Image& image, PixelBudget& budget) {
   if (!ClipToPicture(p, q, image.width, image.height)) return;
   const int steps = int(std::ceil(std::max(std::fabs(q.x - p.x), std::fabs(q.y - p.y)))) + 1;
+  if (!budget.Take(uint64_t(steps) + 1)) return;
   for (int i = 0; i <= steps; ++i) {
     const double t = double(i) / steps;
     const int x = int(p.x + (q.x - p.x) * t), y = int(p.y + (q.y - p.y) * t);
@@ -169,14 +172,14 @@ void DrawLine(ScreenPoint p, ScreenPoint q, Rgb colour, Image& image) {
 }  // namespace
 
 void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<const Texture*>& textures,
-              const Camera& camera, Image& image, DrawStats& stats) {
-  Rasteriser rasteriser(camera, image);
-  for (size_t m = 0; m < model.meshes.size() && m < pose.meshes.size(); ++m) {
+              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget) {
+  Rasteriser rasteriser(camera, image, budget);
+  for (size_t m = 0; m < model.meshes.size() && m < pose.meshes.size() && !budget.exhausted; ++m) {
     const varndel::MeshData& mesh = model.meshes[m];
     const PosedMesh& posed = pose.meshes[m];
     const Texture* texture = m < textures.size() ? textures[m] : nullptr;
     const size_t vertexCount = posed.positions.size();
-    for (size_t i = 0; i + 2 < mesh.indices.size(); i += 3) {
+    for (size_t i = 0; i + 2 < mesh.indices.size() && !budget.exhausted; i += 3) {
       const uint32_t index[3] = {mesh.indices[i], mesh.indices[i + 1], mesh.indices[i + 2]};
       if (index[0] >= vertexCount || index[1] >= vertexCount || index[2] >= vertexCount) {
         ++stats.badIndices;
@@ -204,12 +207,13 @@ void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<c
   }
 }
 
-void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image) {
+void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image, PixelBudget& budget) {
   for (const Segment& bone : pose.bones)
-    DrawLine(Project(camera, bone.from), Project(camera, bone.to), kBoneColour, image);
+    DrawLine(Project(camera, bone.from), Project(camera, bone.to), kBoneColour, image, budget);
   for (const Vec3& joint : pose.joints) {
     const ScreenPoint p = Project(camera, joint);
     if (!(p.x > -3 && p.y > -3 && p.x < image.width + 3 && p.y < image.height + 3)) continue;
+    if (!budget.Take(25)) return;
     for (int dy = -2; dy <= 2; ++dy)
       for (int dx = -2; dx <= 2; ++dx) {
         const int x = int(std::floor(p.x)) + dx, y = int(std::floor(p.y)) + dy;

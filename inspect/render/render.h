@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,9 @@ struct Texture {
   int height = 0;
   std::vector<uint8_t> rgba;
 };
+// An image file's size in pixels, read from its header; false when it is
+// no image stb_image knows.
+bool ProbeTexture(const std::string& path, int& width, int& height);
 // Decodes an image file; false (with stb_image's reason) when it cannot.
 bool LoadTexture(const std::string& path, Texture& texture, std::string& reason);
 // The stand-in for a texture that cannot be found.
@@ -94,6 +99,22 @@ struct ScreenPoint {
 };
 ScreenPoint Project(const Camera& camera, const Vec3& point);
 
+// Bounds the drawing work: every pixel a triangle's box covers, and every
+// pixel of a bone or joint, is one test. Past the budget nothing more is
+// drawn.
+struct PixelBudget {
+  uint64_t left = 0;
+  uint64_t used = 0;
+  bool exhausted = false;
+  // Takes count tests, or marks the budget exhausted when fewer are left.
+  bool Take(uint64_t count) {
+    if (exhausted || count > left) return !(exhausted = true);
+    left -= count;
+    used += count;
+    return true;
+  }
+};
+
 struct DrawStats {
   size_t triangles = 0;   // drawn (inside the picture or not)
   size_t nonFinite = 0;   // skipped: a corner is not a finite point
@@ -103,9 +124,54 @@ struct DrawStats {
 // Draws every triangle of the pose. textures[m] is mesh m's diffuse texture,
 // or null for plain grey. Front faces are lit with Lambert plus ambient from
 // the file's normals; back faces get their own tint.
+// Stops at the first triangle the budget cannot pay for.
 void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<const Texture*>& textures,
-              const Camera& camera, Image& image, DrawStats& stats);
+              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget);
 // Lines between joints and a dot on each joint, over whatever is drawn.
-void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image);
+void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image, PixelBudget& budget);
+
+// Decoded textures, one per file however its path is spelled, within a
+// budget of decoded bytes. A texture that cannot be found, decoded or
+// afforded is drawn as the checker, with one warning.
+class TextureCache {
+ public:
+  explicit TextureCache(uint64_t byteBudget);
+  // The texture a stored path names, resolved as check resolves it against
+  // the compiled file. Warnings (names quoted) are appended to warnings.
+  const Texture* Find(const std::string& storedPath, const std::string& compiledFile,
+                      std::vector<std::string>& warnings);
+  uint64_t DecodedBytes() const { return used_; }
+
+ private:
+  const Texture* Decode(const std::string& path, std::vector<std::string>& warnings);
+
+  uint64_t budget_;
+  uint64_t used_ = 0;
+  std::map<std::string, const Texture*> byStoredPath_;
+  std::map<std::string, const Texture*> byFile_;  // canonical path
+  std::list<Texture> decoded_;
+  Texture checker_;
+};
+
+// What the render command draws, once its arguments are checked.
+constexpr uint64_t kPixelTestBudget = uint64_t{1} << 29;      // over all frames
+constexpr uint64_t kTextureByteBudget = uint64_t{512} << 20;  // decoded, all textures
+struct Request {
+  int width = 512, height = 512;  // one picture
+  View view = View::kIso;
+  bool timeGiven = false;
+  double seconds = 0.0;
+  int frames = 0;  // 0: one picture at seconds; else a sheet
+  bool texture = true;
+  bool skeleton = false;
+  uint64_t pixelTests = kPixelTestBudget;
+  uint64_t textureBytes = kTextureByteBudget;
+};
+// Columns and rows of the sheet of frames pictures (1 x 1 for one).
+void SheetGrid(int frames, int& columns, int& rows);
+// The whole picture of model, read from file (stored texture paths resolve
+// against it). Every warning is appended to warnings.
+Image DrawPicture(const varndel::Model& model, const std::string& file, const Request& request,
+                  std::vector<std::string>& warnings);
 
 }  // namespace render

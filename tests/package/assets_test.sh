@@ -136,6 +136,51 @@ out=$(build "$work/opt-build") || { echo "$out"; fail "the rebuild of a deleted 
 [ "$(count "$out" characters/walker.gltf)" = 1 ] || fail "deleting walker.lod1.animbin should rerun its edge:"$'\n'"$out"
 expect_same "$work/opt-build/optimized/walker.lod1.animbin" "$work/opt-ref/walker.lod1.animbin"
 
+# An asset directory whose name holds a backslash, a space, a '#' and a '$':
+# the depfile lists the model and its side file so that Ninja and GNU Make
+# read them back, so the build succeeds and a second build does nothing.
+odd=$work/odd
+mkdir -p "$odd/a\\b c#d\$e"
+cp "$examples/crate.obj" "$examples/crate.mtl" "$odd/a\\b c#d\$e/"
+cat >"$odd/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(OddNames NONE)
+find_package(Varndel CONFIG REQUIRED)
+file(GLOB models "${CMAKE_CURRENT_SOURCE_DIR}/*/crate.obj")
+varndel_add_models(odd ALL MODELS ${models})
+CMAKE
+configure "$work/odd-build" "$odd" || { cat "$work/odd-build.configure.log"; fail "the odd names do not configure"; }
+out=$(build "$work/odd-build") || { echo "$out"; fail "the build with odd names failed"; }
+[ "$(count "$out" "")" = 1 ] || fail "the odd-named model should compile once:"$'\n'"$out"
+rm -rf "$work/odd-ref" && cp -r "$odd" "$work/odd-ref"
+(cd "$work/odd-ref" && "$prefix/bin/Varndel" 0 0 "a\\b c#d\$e/crate.obj" >/dev/null) || fail "direct run in the odd tree failed"
+expect_same "$work/odd-build/crate.staticbin" "$work/odd-ref/a\\b c#d\$e/crate.staticbin"
+if [ "$generator" = Ninja ]; then
+  out=$(build "$work/odd-build") || { echo "$out"; fail "the second build with odd names failed"; }
+  [ "$(count "$out" "")" = 0 ] || fail "a second build with odd names compiled again:"$'\n'"$out"
+  sleep 1.1
+  touch "$odd/a\\b c#d\$e/crate.mtl"
+  out=$(build "$work/odd-build") || { echo "$out"; fail "the build after touching the odd crate.mtl failed"; }
+  [ "$(count "$out" "")" = 1 ] || fail "touching the odd-named crate.mtl should recompile the model:"$'\n'"$out"
+else
+  # CMake's Makefile generator (3.25) copies the depfile into rules of its
+  # own and turns the backslash into '/' on the way, so there the edge reruns
+  # at every build. GNU Make reads the depfile itself exactly.
+  (cd "$work/odd-build" && printf 'include varndel-logs/odd/crate/crate.staticbin.d\ncrate.staticbin:\n\t@:\n' >depfile.mk &&
+    make -q -f depfile.mk crate.staticbin) || fail "GNU Make does not read the odd depfile as up to date"
+  sleep 1.1
+  touch "$odd/a\\b c#d\$e/crate.mtl"
+  status=0
+  (cd "$work/odd-build" && make -q -f depfile.mk crate.staticbin) || status=$?
+  [ "$status" = 1 ] || fail "GNU Make should see the touched odd crate.mtl (make -q: $status)"
+fi
+if [ "$generator" = Ninja ]; then
+  # The edge's log and depfile are declared, as its outputs.
+  declared=$(ninja -C "$work/odd-build" -t targets all)
+  expect_contains "$declared" "varndel-logs/odd/crate/Logs/Log.txt" "declared outputs"
+  expect_contains "$declared" "varndel-logs/odd/crate/crate.staticbin.d" "declared outputs"
+fi
+
 if [ "$generator" = Ninja ]; then
   # Two models of one call with the same stem, but for case: a configure error
   # naming both.

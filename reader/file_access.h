@@ -1,0 +1,27 @@
+// The platform's file calls behind one seam (file_access.cpp): reading a
+// whole regular file, and creating a new file that nothing else holds.
+// Internal to the project: the reader library uses the first, the tools
+// the second. Not an installed header.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+namespace varndel::file_access {
+
+// Reads the whole file at path into bytes. Refuses at once, without
+// waiting on it, anything but a regular file (a directory, a FIFO, a
+// device, a socket), and a file of more than largest bytes (by default
+// what one buffer of this process can hold). On failure returns false with
+// one sentence in reason that names the path.
+bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& reason,
+                     uint64_t largest = std::numeric_limits<size_t>::max());
+
+// Creates the file at path for writing, in binary, only if nothing exists
+// there: never opens an existing file and never follows a symbolic link.
+// Null (with errno set) when it cannot.
+std::FILE* CreateNewFile(const std::string& path);
+
+}  // namespace varndel::file_access
