@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "reader/append.h"
+
 static_assert(std::endian::native == std::endian::little, "the file layout is little-endian");
 
 // Largest values the count and length fields can hold.
@@ -21,14 +23,5 @@ inline constexpr uint64_t kMaxNodeNameLength = std::numeric_limits<uint32_t>::ma
 inline constexpr uint64_t kMaxBones = std::numeric_limits<uint8_t>::max();
 inline constexpr uint64_t kMaxKeys = std::numeric_limits<int32_t>::max();
 
-template <typename T>
-void AppendValue(std::string& out, T value) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  out.append(reinterpret_cast<const char*>(&value), sizeof(T));
-}
-
-template <typename T>
-void AppendBlock(std::string& out, const std::vector<T>& records) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  if (!records.empty()) out.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(T));
-}
+using varndel::AppendBlock;
+using varndel::AppendValue;

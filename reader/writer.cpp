@@ -5,23 +5,13 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include "reader/append.h"
+
 namespace varndel {
 
 namespace {
 
 static_assert(sizeof(float) == 4 && sizeof(double) == 8, "the file holds IEEE floats");
-
-template <typename T>
-void AppendValue(std::string& out, T value) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  out.append(reinterpret_cast<const char*>(&value), sizeof(T));
-}
-
-template <typename T>
-void AppendBlock(std::string& out, const std::vector<T>& records) {
-  static_assert(std::is_trivially_copyable_v<T>);
-  if (!records.empty()) out.append(reinterpret_cast<const char*>(records.data()), records.size() * sizeof(T));
-}
 
 // The count as its field's type; a count that does not fit names the field.
 template <typename Count>
