@@ -51,7 +51,7 @@ uint8_t ToByte(float value) { return uint8_t(std::clamp(value, 0.0f, 1.0f) * 255
 
 class Rasteriser {
  public:
-  Rasteriser(const Camera& camera, Image& image, PixelBudget& budget) : camera_(camera), image_(image), budget_(budget) {
+  Rasteriser(const Camera& camera, Image& image, PixelBudget& budget) : image_(image), budget_(budget) {
     depth_.assign(size_t(image.width) * size_t(image.height), std::numeric_limits<float>::infinity());
     // Toward the light: from the viewer, a little above and to the left.
     const Vec3 f = camera.forward, u = camera.up, r = camera.right;
@@ -128,7 +128,6 @@ class Rasteriser {
     return {ToByte(albedo[0] * shade), ToByte(albedo[1] * shade), ToByte(albedo[2] * shade)};
   }
 
-  const Camera& camera_;
   Image& image_;
   PixelBudget& budget_;
   std::vector<float> depth_;  // float: half the memory, ample for a preview
