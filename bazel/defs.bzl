@@ -87,6 +87,8 @@ def _varndel_models_impl(ctx):
         # the same on every machine. The log lands in an undeclared directory.
         args = ctx.actions.args()
         args.add("--inputs", input_list)
+        if ctx.attr.optimize:
+            args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
         args.add("1" if ctx.attr.animated else "0")
         args.add("1" if ctx.attr.flip_uvs else "0")
         args.add(root or ".")
@@ -113,6 +115,7 @@ _varndel_models = rule(
         "flip_uvs": attr.bool(),
         "asset_root": attr.string(),
         "output_directory": attr.string(),
+        "optimize": attr.bool(),
         "tool": attr.label(
             default = "@varndel_tools//:edge",
             executable = True,

@@ -10,7 +10,7 @@
 #   disk:   --disk_cache alone
 source "$(dirname "$0")/../package/lib.sh"
 mode=$1 source_dir=$2 build=$3 work=$4
-models=43 # the example's three plus 40 generated
+models=44 # the example's three, 40 generated and the optimised crate
 
 fresh_dir "$work"
 output_bases=() # "<workspace>|<output base>" of each Bazel server started
@@ -121,10 +121,18 @@ varndel_models(
     name = "generated",
     srcs = glob(["generated/*/*.obj"]),
 )
+
+varndel_models(
+    name = "props_optimized",
+    srcs = ["models/crate.obj"],
+    optimize = True,
+    output_directory = "optimized",
+)
 EOF
 cat >>"$ws_a/CMakeLists.txt" <<'EOF'
 file(GLOB generated_models RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" generated/*/*.obj)
 varndel_add_models(generated ALL MODELS ${generated_models})
+varndel_add_models(props_optimized ALL OPTIMIZE OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
 EOF
 ws_b=$work/b/checkout/of/assets
 mkdir -p "$(dirname "$ws_b")"
@@ -148,7 +156,7 @@ chmod +x "$launcher"
 echo "set_property(GLOBAL PROPERTY RULE_LAUNCH_CUSTOM \"$launcher\")" >"$work/launcher.cmake"
 cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
   -DCMAKE_PROJECT_INCLUDE="$work/launcher.cmake" >"$work/cmake.log" 2>&1 &&
-  cmake --build "$work/cmake" --target props props_flipped characters generated >>"$work/cmake.log" 2>&1 ||
+  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; fail "the CMake build of the example failed"; }
 [ "$(grep -c "^$prefix_a/libexec/varndel/varndel-edge " "$work/launched.txt")" = "$models" ] ||
   fail "the launcher did not run every edge: $(cat "$work/launched.txt")"
@@ -199,7 +207,7 @@ grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found ca
 args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
   grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
 lists=$(find "$ws_a/bazel-bin/_varndel" -name '*.inputs' -exec cat {} +)
-[ "$(grep -c . <<<"$args")" = $((models * 9)) ] || fail "unexpected model command lines:"$'\n'"$args"
+[ "$(grep -c . <<<"$args")" = $((models * 9 + 1)) ]  # one --optimize || fail "unexpected model command lines:"$'\n'"$args"
 for name in "$(id -un)" "$(hostname)"; do
   ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done
