@@ -324,7 +324,7 @@ TEST(VarndelOpt, WritesTheOptimisedFileAndItsLevels) {
     fs::remove(dir.path / "lod.png");
   }
   const RunResult info = RunProcess(VARNDEL_INSPECT_EXE, {"info", "out/grid.lod2.animbin"}, dir.path);
-  EXPECT_NE(info.out.find("\nlod       2\n"), std::string::npos) << info.out;
+  EXPECT_NE(info.out.find(TextMode("\nlod       2\n")), std::string::npos) << info.out;
   std::vector<std::string> leftovers;
   for (const auto& entry : fs::recursive_directory_iterator(dir.path)) {
     if (entry.path().extension() == ".tmp") leftovers.push_back(entry.path().string());
