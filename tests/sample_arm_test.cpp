@@ -17,15 +17,7 @@ class SampleArm : public testing::TestWithParam<PosePath> {};
 INSTANTIATE_TEST_SUITE_P(Paths, SampleArm, testing::Values(PosePath::kReference, PosePath::kPlayer), PosePathName);
 
 TEST_P(SampleArm, SkinnedTipFollowsTheElbowBend) {
-  ScratchDir dir;
-  fs::copy_file(FixturePath("arm.gltf"), dir.path / "arm.gltf");
-  const RunResult run = RunVarndel({"1", "0", "arm.gltf"}, dir.path);
-  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-
-  varndel::Model model;
-  varndel::ReadError error;
-  ASSERT_TRUE(varndel::ReadModelFile((dir.path / "arm.animbin").string(), model, &error))
-      << varndel::FormatReadError(error);
+  const varndel::Model model = CompiledModel(FixturePath("arm.gltf"));
   ASSERT_EQ(model.meshes.size(), 1u);
   const varndel::Animation& animation = model.animation;
   const double lastTick = 1.0 * varndel::TicksPerSecond(animation);  // the bend ends at 1 s

@@ -59,14 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, SampleCharacter, testing::Values(PosePath::kRefe
                          PosePathName);
 
 TEST_P(SampleCharacter, EveryMeshKeepsItsTexturesAndSkinsToTheRightBones) {
-  ScratchDir dir;
-  fs::copy_file(FixturePath("character.gltf"), dir.path / "character.gltf");
-  const RunResult run = RunVarndel({"1", "0", "character.gltf"}, dir.path);
-  ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-  varndel::Model model;
-  varndel::ReadError error;
-  ASSERT_TRUE(varndel::ReadModelFile((dir.path / "character.animbin").string(), model, &error))
-      << varndel::FormatReadError(error);
+  const varndel::Model model = CompiledModel(FixturePath("character.gltf"));
   ASSERT_EQ(model.meshes.size(), 3u);
 
   // One atlas, on both meshes whose materials name it.

@@ -5,11 +5,27 @@
 
 #include <gtest/gtest.h>
 #include <varndel/player.h>
+#include <varndel/reader.h>
 #include <varndel/sample.h>
 
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/test_support.h"
+
+// The model the real binary compiles from source as animated, read back.
+inline varndel::Model CompiledModel(const fs::path& source) {
+  ScratchDir dir;
+  fs::copy_file(source, dir.path / source.filename());
+  const RunResult run = RunVarndel({"1", "0", source.filename().string()}, dir.path);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  varndel::Model model;
+  varndel::ReadError error;
+  EXPECT_TRUE(varndel::ReadModelFile((dir.path / source.stem()).string() + ".animbin", model, &error))
+      << varndel::FormatReadError(error);
+  return model;
+}
 
 enum class PosePath { kReference, kPlayer };
 

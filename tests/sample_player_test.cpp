@@ -12,6 +12,7 @@
 #include <random>
 
 #include "tests/generated_character.h"
+#include "tests/sample_paths.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -95,18 +96,6 @@ std::vector<float> PlaybackTimes(const varndel::Animation& animation, uint32_t s
   const std::vector<float> keys = KeyTimesOf(animation);
   for (size_t i = 0; i < keys.size(); i += std::max<size_t>(1, keys.size() / 50)) times.push_back(keys[i]);
   return times;
-}
-
-varndel::Model CompiledModel(const fs::path& source) {
-  ScratchDir dir;
-  fs::copy_file(source, dir.path / source.filename());
-  const RunResult run = RunVarndel({"1", "0", source.filename().string()}, dir.path);
-  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
-  varndel::Model model;
-  varndel::ReadError error;
-  EXPECT_TRUE(varndel::ReadModelFile((dir.path / source.stem()).string() + ".animbin", model, &error))
-      << varndel::FormatReadError(error);
-  return model;
 }
 
 TEST(SamplePlayer, AgreesWithTheReferenceOnCompiledModelsAndAGeneratedCharacter) {
