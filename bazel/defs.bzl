@@ -17,13 +17,32 @@ Each model is one action with one output, <output_directory>/<stem>.staticbin
 writes when run in the asset root with the model's path relative to it, which
 are also what the CMake function varndel_add_models gives.
 
-The action sees only declared files, and the build step is told which they are:
-an import that opens any other file (an OBJ's .mtl left out of data, say)
-fails the action with a message naming the file, instead of compiling the
-model without it. A model's action gets the data files in its own directory
-and below it, and every data file that lies in no model's directory (shared
-buffers, say): changing a side file reruns the models of that directory only.
+The action sees only declared files, and the build step is told which they are
+and which other files exist in the package: an import that opens an undeclared
+file of the package (an OBJ's .mtl left out of data, say) fails the action with
+a message naming the file, instead of compiling the model without it, while a
+file that exists nowhere in the package (an optional companion that an
+importer merely probes for) is absent, as in a direct run. Both lists name
+files relative to the execution root, so every execution strategy (sandboxed,
+local, remote) gives the same answer and the same bytes. A model's action gets
+the data files in its own directory and below it, and every data file that
+lies in no model's directory (shared buffers, say): changing a side file
+reruns the models of that directory only. Every action also takes the tools'
+fingerprint (see repositories.bzl), so the cache key covers Assimp.
 """
+
+# Never model inputs: Bazel's convenience links (at the workspace root), a
+# direct run's log and outputs, and the build files.
+_NOT_DATA = [
+    "bazel-*/**",
+    "**/Logs/**",
+    "**/*.staticbin",
+    "**/*.animbin",
+    "**/BUILD",
+    "**/BUILD.bazel",
+    "WORKSPACE",
+    "WORKSPACE.bazel",
+]
 
 def _dirname(path):
     cut = path.rfind("/")
@@ -45,6 +64,11 @@ def _normalize(path, what):
             parts.append(part)
     return "/".join(parts)
 
+def _ancestors(path):
+    """The directories that hold path: "a/b/c" gives "", "a" and "a/b"."""
+    parts = path.split("/")[:-1]
+    return ["/".join(parts[:i]) for i in range(len(parts) + 1)]
+
 def _is_below(path, directory):
     return directory == "" or path.startswith(directory + "/")
 
@@ -59,6 +83,24 @@ def _varndel_models_impl(ctx):
     extension = ".animbin" if ctx.attr.animated else ".staticbin"
     model_dirs = [_dirname(src.path) for src in ctx.files.srcs]
     shared = [f for f in ctx.files.data if not [d for d in model_dirs if _is_below(f.path, d)]]
+
+    # The files a model is told exist, for telling an undeclared read from a
+    # probe: those below its directory and those in no model's directory
+    # (one list per directory, so that a file added beside one model reruns
+    # the models of that directory only).
+    below = {d: [] for d in model_dirs}
+    elsewhere = []
+    for name in ctx.attr.existing:
+        path = _join(package_dir, name)
+        owners = [d for d in _ancestors(path) if d in below]
+        for d in owners:
+            below[d].append(path)
+        if not owners:
+            elsewhere.append(path)
+    existing_lists = {}
+    for index, d in enumerate(sorted(below.keys())):
+        existing_lists[d] = ctx.actions.declare_file("_varndel/%s/%d.existing" % (ctx.label.name, index))
+        ctx.actions.write(existing_lists[d], "".join([path + "\n" for path in below[d] + elsewhere]))
 
     outputs = []
     stems = {}
@@ -87,6 +129,8 @@ def _varndel_models_impl(ctx):
         # the same on every machine. The log lands in an undeclared directory.
         args = ctx.actions.args()
         args.add("--inputs", input_list)
+        args.add("--existing", existing_lists[model_dir])
+        args.add("--package", package_dir or ".")
         if ctx.attr.optimize:
             args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
         args.add("1" if ctx.attr.animated else "0")
@@ -98,7 +142,7 @@ def _varndel_models_impl(ctx):
         ctx.actions.run(
             executable = ctx.executable.tool,
             arguments = [args],
-            inputs = inputs + [input_list],
+            inputs = inputs + [input_list, existing_lists[model_dir], ctx.file.fingerprint],
             outputs = [output],
             mnemonic = "VarndelModel",
             progress_message = "Compiling model %s" % relative,
@@ -116,6 +160,9 @@ _varndel_models = rule(
         "asset_root": attr.string(),
         "output_directory": attr.string(),
         "optimize": attr.bool(),
+        # Package-relative names of the package's files (the macro globs them).
+        "existing": attr.string_list(),
+        "fingerprint": attr.label(default = "@varndel_tools//:fingerprint", allow_single_file = True),
         "tool": attr.label(
             default = "@varndel_tools//:edge",
             executable = True,
@@ -132,8 +179,6 @@ def varndel_models(name, srcs, data = None, **kwargs):
         for src in srcs:
             if ":" not in src:
                 dirs[_dirname(src)] = True
-        data = native.glob(
-            [_join(d, "**") for d in dirs],
-            exclude = ["**/BUILD", "**/BUILD.bazel"],
-        )
-    _varndel_models(name = name, srcs = srcs, data = data, **kwargs)
+        data = native.glob([_join(d, "**") for d in dirs], exclude = _NOT_DATA)
+    existing = native.glob(["**"], exclude = _NOT_DATA)
+    _varndel_models(name = name, srcs = srcs, data = data, existing = existing, **kwargs)

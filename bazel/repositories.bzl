@@ -5,21 +5,81 @@ In a WORKSPACE, after local_repository(name = "varndel", ...):
     load("@varndel//bazel:repositories.bzl", "varndel_tools")
     varndel_tools(prefix = "/opt/varndel")
 
-makes @varndel_tools//:edge, the file varndel_models runs. The prefix is an
-install prefix (the build step is <prefix>/libexec/varndel/varndel-edge; /usr
-for the Debian package) or a CMake build directory of the source tree
-(<build>/edge/varndel-edge), absolute or relative to the workspace. Actions
-name the tool by its place in this repository, which is the same under every
-prefix, and Bazel keys them by its bytes: machines whose build steps have the
-same bytes share cache entries wherever the tool is installed.
+makes @varndel_tools//:edge, the file varndel_models runs, and
+@varndel_tools//:fingerprint, which every model's action takes as an input.
+The prefix is an install prefix (the build step is
+<prefix>/libexec/varndel/varndel-edge; /usr for the Debian package) or a CMake
+build directory of the source tree (<build>/edge/varndel-edge), absolute or
+relative to the workspace.
+
+The fingerprint holds the content hash of the build step and of every shared
+library the dynamic loader loads for it (ldd's answer: Assimp, meshoptimizer,
+the C++ runtime, libc, the loader), each under its file name, never its
+directory. Actions name both files by their place in this repository, which is
+the same under every prefix, so machines whose tools have the same bytes share
+cache entries wherever the tools are installed, and a machine with another
+Assimp build misses the cache instead of being served bytes it would not
+produce. The fingerprint is made when the repository is: at each start of the
+Bazel server, and by `bazel sync --configure`. After replacing the build step
+or a library it loads (an Assimp upgrade), run `bazel shutdown` before the
+next build.
 """
 
 _CANDIDATES = ["libexec/varndel/varndel-edge", "edge/varndel-edge"]
 
+def _workspace_root(repository_ctx):
+    if hasattr(repository_ctx, "workspace_root"):  # Bazel 6 and later
+        return str(repository_ctx.workspace_root)
+
+    # Bazel 4.2 has neither that field nor a way to test a label's file for
+    # existence. The client runs inside the workspace, so the nearest
+    # directory above its working directory with a WORKSPACE file tells which
+    # of the two names the workspace uses; that name's label gives the path.
+    directory = repository_ctx.os.environ.get("PWD", "")
+    for _ in range(256):
+        if not directory.startswith("/"):
+            break
+        for name in ["WORKSPACE.bazel", "WORKSPACE"]:
+            if repository_ctx.path(directory + "/" + name).exists:
+                return str(repository_ctx.path(Label("@//:" + name)).dirname)
+        if directory == "/":
+            break
+        directory = directory[:directory.rfind("/")] or "/"
+    return str(repository_ctx.path(Label("@//:WORKSPACE")).dirname)
+
+def _shared_libraries(repository_ctx, binary):
+    """The files the dynamic loader maps for binary, as (name, path) pairs."""
+    if not repository_ctx.which("ldd"):
+        return []  # a static build (Windows) loads no library of its own
+    result = repository_ctx.execute(["ldd", binary])
+    if result.return_code != 0:
+        fail("varndel_tools: ldd %s failed: %s" % (binary, result.stderr + result.stdout))
+    libraries = []
+    for line in result.stdout.splitlines():
+        # "libassimp.so.5 => /usr/lib/.../libassimp.so.5 (0x...)",
+        # "/lib64/ld-linux-x86-64.so.2 (0x...)", "linux-vdso.so.1 (0x...)".
+        line = line.strip()
+        if "=> not found" in line:
+            fail("varndel_tools: %s needs %s, which the dynamic loader cannot find" % (binary, line.split(" ")[0]))
+        path = line.split("=>")[-1].strip().split(" (")[0].strip()
+        if path.startswith("/"):
+            libraries.append((path[path.rfind("/") + 1:], path))
+    return libraries
+
+def _fingerprint(repository_ctx, edge):
+    files = [("varndel-edge", edge)] + _shared_libraries(repository_ctx, edge)
+    result = repository_ctx.execute(["sha256sum", "--"] + [path for _, path in files])
+    if result.return_code != 0:
+        fail("varndel_tools: cannot hash the build step's files: " + result.stderr)
+    hashes = [line.split(" ")[0] for line in result.stdout.splitlines()]
+    if len(hashes) != len(files):
+        fail("varndel_tools: sha256sum gave %d hashes for %d files" % (len(hashes), len(files)))
+    return "".join(["%s  %s\n" % (digest, name) for digest, (name, _) in zip(hashes, files)])
+
 def _varndel_tools_impl(repository_ctx):
     prefix = repository_ctx.attr.prefix
     if not prefix.startswith("/"):
-        prefix = "%s/%s" % (repository_ctx.workspace_root, prefix)
+        prefix = "%s/%s" % (_workspace_root(repository_ctx), prefix)
     tried = ["%s/%s" % (prefix, candidate) for candidate in _CANDIDATES]
     found = [path for path in tried if repository_ctx.path(path).exists]
     if not found:
@@ -27,13 +87,20 @@ def _varndel_tools_impl(repository_ctx):
 
     # A link, not a copy: a rebuilt build step is seen without a refetch.
     repository_ctx.symlink(found[0], "varndel-edge")
+    repository_ctx.file("fingerprint.txt", _fingerprint(repository_ctx, str(repository_ctx.path(found[0]))))
     repository_ctx.file("WORKSPACE.bazel", "workspace(name = \"%s\")\n" % repository_ctx.name)
     repository_ctx.file("BUILD.bazel", """# Generated by varndel_tools.
-exports_files(["varndel-edge"])
+exports_files(["varndel-edge", "fingerprint.txt"])
 
 alias(
     name = "edge",
     actual = "varndel-edge",
+    visibility = ["//visibility:public"],
+)
+
+alias(
+    name = "fingerprint",
+    actual = "fingerprint.txt",
     visibility = ["//visibility:public"],
 )
 """)
@@ -42,6 +109,7 @@ varndel_tools_repository = repository_rule(
     implementation = _varndel_tools_impl,
     attrs = {"prefix": attr.string(mandatory = True)},
     local = True,
+    configure = True,  # `bazel sync --configure` makes it again
 )
 
 def varndel_tools(prefix, name = "varndel_tools"):

@@ -30,33 +30,58 @@ namespace {
 std::string NormalPath(const fs::path& path) { return fs::absolute(path).lexically_normal().string(); }
 
 // Assimp's own file access, noting each file that was actually opened. With
-// a list of declared inputs, any other file is treated as absent (as a
-// sandbox would show it), and each attempt to open one is noted.
+// a list of declared inputs, any other file is absent to the import (as a
+// sandbox shows it); a look at one that is known to exist (or at any, when
+// no list of known files is given) is noted as undeclared.
 class RecordingIOSystem : public Assimp::DefaultIOSystem {
  public:
-  RecordingIOSystem(std::set<std::string>& opened, const std::optional<std::set<std::string>>& declared,
-                    std::set<std::string>& undeclared)
-      : opened_(opened), declared_(declared), undeclared_(undeclared) {}
+  struct Lists {
+    const std::optional<std::set<std::string>>& declared;
+    const std::optional<std::set<std::string>>& known;
+  };
+  RecordingIOSystem(fs::path assetRoot, Lists lists, std::set<std::string>& opened,
+                    std::set<std::string>& undeclaredOpened, std::set<std::string>& undeclaredLookedFor)
+      : assetRoot_(std::move(assetRoot)),
+        lists_(lists),
+        opened_(opened),
+        undeclaredOpened_(undeclaredOpened),
+        undeclaredLookedFor_(undeclaredLookedFor) {}
   bool Exists(const char* file) const override {
-    return IsDeclared(NormalPath(file)) && DefaultIOSystem::Exists(file);
+    if (!lists_.declared) return DefaultIOSystem::Exists(file);
+    const std::string key = DeclaredForm(file);
+    if (lists_.declared->count(key) != 0) return DefaultIOSystem::Exists(file);
+    // Without a list of known files an existence test stays silent, as before.
+    if (lists_.known && lists_.known->count(key) != 0) undeclaredLookedFor_.insert(key);
+    return false;
   }
   Assimp::IOStream* Open(const char* file, const char* mode) override {
-    const std::string path = NormalPath(file);
-    if (!IsDeclared(path)) {
-      undeclared_.insert(path);
-      return nullptr;
+    if (lists_.declared) {
+      const std::string key = DeclaredForm(file);
+      if (lists_.declared->count(key) == 0) {
+        if (!lists_.known || lists_.known->count(key) != 0) undeclaredOpened_.insert(key);
+        return nullptr;
+      }
     }
     Assimp::IOStream* stream = DefaultIOSystem::Open(file, mode);
-    if (stream != nullptr) opened_.insert(path);
+    if (stream != nullptr) opened_.insert(NormalPath(file));
     return stream;
   }
 
  private:
-  bool IsDeclared(const std::string& path) const { return !declared_ || declared_->count(path) != 0; }
+  // A name as the lists hold it. The import runs in the asset root, and the
+  // working directory's own path has its links resolved (outside a sandbox,
+  // Bazel's execution root links each top directory into the source tree),
+  // so a relative name is joined to the asset root as the edge was given it.
+  std::string DeclaredForm(const char* file) const {
+    const fs::path path(file);
+    return (path.is_relative() ? assetRoot_ / path : path).lexically_normal().string();
+  }
 
+  fs::path assetRoot_;
+  Lists lists_;
   std::set<std::string>& opened_;
-  const std::optional<std::set<std::string>>& declared_;
-  std::set<std::string>& undeclared_;
+  std::set<std::string>& undeclaredOpened_;
+  std::set<std::string>& undeclaredLookedFor_;
 };
 
 }  // namespace
@@ -89,15 +114,15 @@ static void WriteDepfile(const std::string& path, const std::string& target, con
   fs::rename(temporary, path);
 }
 
-std::set<std::string> ReadDeclaredInputs(const std::string& listFile) {
+std::set<std::string> ReadFileList(const std::string& listFile, const std::string& what) {
   std::ifstream file(listFile, std::ios::in | std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read the list of declared inputs " + listFile);
+  if (!file) throw std::runtime_error("cannot read the list of " + what + " " + listFile);
   std::set<std::string> inputs;
   for (std::string line; std::getline(file, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) inputs.insert(NormalPath(line));
   }
-  if (file.bad()) throw std::runtime_error("cannot read the list of declared inputs " + listFile);
+  if (file.bad()) throw std::runtime_error("cannot read the list of " + what + " " + listFile);
   return inputs;
 }
 
@@ -218,13 +243,18 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     throw std::runtime_error("cannot create " + (logDir / "Logs" / "Log.txt").string());
   }
   std::set<std::string> opened;
-  std::set<std::string> undeclared;
+  std::set<std::string> undeclaredOpened;
+  std::set<std::string> undeclaredLookedFor;
   std::error_code error;
   fs::current_path(assetRoot, error);
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
-  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened, request.declaredInputs, undeclared));
+  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(
+                               assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles},
+                               opened, undeclaredOpened, undeclaredLookedFor));
   fs::current_path(logDir);
-  if (!undeclared.empty()) throw UndeclaredInputsError(std::move(undeclared));
+  if (!undeclaredOpened.empty() || !undeclaredLookedFor.empty()) {
+    throw UndeclaredInputsError(std::move(undeclaredOpened), std::move(undeclaredLookedFor));
+  }
   if (code == kSuccess) {
     LogInfo("Successfully loaded raw model.\n");
     LogInfo("Generating binary model file...\n");

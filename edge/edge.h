@@ -22,19 +22,26 @@ struct EdgeRequest {
   std::string depfile;        // empty: none written
   std::string depfileTarget;  // the output as the build file names it
   // When set, the only files the import may open (absolute, lexically
-  // normal): a sandbox that shows only declared files would otherwise change
-  // the output silently.
+  // normal, made so from the starting working directory, never from a
+  // resolved link): a sandbox that shows only declared files would otherwise
+  // change the output silently. Any other file is absent to the import.
   std::optional<std::set<std::string>> declaredInputs;
+  // When set (with declaredInputs), the files that exist beside the declared
+  // ones (same form): only a look at one of these fails the model. A look at
+  // any other undeclared file is a probe for an optional file, which is
+  // simply absent, as in a direct run. Unset: every undeclared look fails.
+  std::optional<std::set<std::string>> knownFiles;
   bool optimize = false;      // run varndel-opt's step before writing
   std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
 };
 
-// The import tried to open files that are not among the declared inputs
-// (absolute paths, sorted). Nothing is written then.
+// The import opened, or looked for, files that are not among the declared
+// inputs (absolute paths, sorted). Nothing is written then.
 struct UndeclaredInputsError : std::runtime_error {
-  explicit UndeclaredInputsError(std::set<std::string> files)
-      : std::runtime_error("undeclared inputs"), files(std::move(files)) {}
-  std::set<std::string> files;
+  explicit UndeclaredInputsError(std::set<std::string> opened, std::set<std::string> lookedFor)
+      : std::runtime_error("undeclared inputs"), opened(std::move(opened)), lookedFor(std::move(lookedFor)) {}
+  std::set<std::string> opened;
+  std::set<std::string> lookedFor;  // by an existence test alone
 };
 
 // Runs the compiler's stages; returns its exit code (0, -1 or -666). The
@@ -51,9 +58,10 @@ void DiscardEdgeOutputs(const EdgeRequest& request);
 // the output, so that the rename stays on one file system.
 std::string TemporaryOutputPath(const EdgeRequest& request);
 
-// Reads a list of declared inputs, one path per line (relative to the
-// working directory, or absolute), into the form of declaredInputs.
-std::set<std::string> ReadDeclaredInputs(const std::string& listFile);
+// Reads a list of files, one path per line (relative to the working
+// directory, or absolute), into the form of declaredInputs. what names the
+// list in errors.
+std::set<std::string> ReadFileList(const std::string& listFile, const std::string& what);
 
 // A path as Make and Ninja read it in a depfile. Throws std::runtime_error,
 // naming the path, for one that they cannot both read back.

@@ -18,7 +18,8 @@
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
-    "Usage: varndel-edge [--inputs <list>] [--optimize [--lod <ratio>]...] <isAnimatedModel> <flipUVs>\n"
+    "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]] [--optimize [--lod <ratio>]...]\n"
+    "                    <isAnimatedModel> <flipUVs>\n"
     "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
@@ -34,6 +35,10 @@ static constexpr const char* kUsage =
     "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
     "working directory, or absolute). The import may open no other file: any other is\n"
     "treated as absent, and an attempt to open one fails the model, naming the file.\n"
+    "--existing <list>: the files that exist beside the declared ones (same form). Only a\n"
+    "look at one of these fails the model; any other undeclared file is absent, as a file\n"
+    "that an importer merely probes for is in a direct run.\n"
+    "--package <dir>: messages name files relative to <dir>, as a build file names them.\n"
     "\n"
     "Exit codes: 0 compiled; 255 (-1) the model failed; 102 (-666) the read-back differed;\n"
     "2 bad usage or an unreadable list; 3 the import opened a file that is not declared.\n";
@@ -41,8 +46,8 @@ static constexpr const char* kUsage =
 static constexpr int kUsageError = 2;
 static constexpr int kUndeclaredInput = 3;
 
-// A path for a message: relative to the working directory when below it, as
-// build systems name their inputs.
+// A path for a message: relative to base (the working directory, or the
+// package) when below it, as build systems name their inputs.
 static std::string DisplayPath(const fs::path& path, const fs::path& base) {
   const fs::path relative = path.lexically_relative(base);
   if (relative.empty() || *relative.begin() == "..") return path.string();
@@ -57,10 +62,16 @@ int main(int argc, char** argv) {
   // Leading options, then the positional arguments.
   EdgeRequest request;
   std::string inputList;
+  std::string existingList;
+  fs::path package;
   int first = 1;
   for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     if (std::strcmp(argv[first], "--inputs") == 0 && first + 1 < argc) {
       inputList = argv[++first];
+    } else if (std::strcmp(argv[first], "--existing") == 0 && first + 1 < argc) {
+      existingList = argv[++first];
+    } else if (std::strcmp(argv[first], "--package") == 0 && first + 1 < argc) {
+      package = argv[++first];
     } else if (std::strcmp(argv[first], "--optimize") == 0) {
       request.optimize = true;
     } else if (std::strcmp(argv[first], "--lod") == 0 && first + 1 < argc) {
@@ -75,6 +86,10 @@ int main(int argc, char** argv) {
       std::cerr << "varndel-edge: unknown option or missing value: " << argv[first] << "\n\n" << kUsage;
       return kUsageError;
     }
+  }
+  if (inputList.empty() && (!existingList.empty() || !package.empty())) {
+    std::cerr << "varndel-edge: --existing and --package need --inputs\n";
+    return kUsageError;
   }
   if (!request.lods.empty() && !request.optimize) {
     std::cerr << "varndel-edge: --lod needs --optimize\n";
@@ -94,10 +109,11 @@ int main(int argc, char** argv) {
   request.logDir = fs::absolute(args[6]).string();
   if (positional >= 7) request.depfile = fs::absolute(args[7]).string();
   request.depfileTarget = positional == 8 ? args[8] : request.output;
-  const fs::path workingDir = fs::current_path();
+  const fs::path namesBase = package.empty() ? fs::current_path() : fs::absolute(package).lexically_normal();
   if (!inputList.empty()) {
     try {
-      request.declaredInputs = ReadDeclaredInputs(inputList);
+      request.declaredInputs = ReadFileList(inputList, "declared inputs");
+      if (!existingList.empty()) request.knownFiles = ReadFileList(existingList, "existing files");
     } catch (const std::exception& e) {
       std::cerr << "varndel-edge: " << e.what() << '\n';
       return kUsageError;
@@ -114,9 +130,12 @@ int main(int argc, char** argv) {
     code = RunEdge(request, console, std::cerr);
   } catch (const UndeclaredInputsError& e) {
     code = kUndeclaredInput;
-    for (const std::string& file : e.files) {
-      failure += (failure.empty() ? "" : "\nvarndel-edge: ") + DisplayPath(file, workingDir) +
-                 " was opened by the import but is not a declared input";
+    for (const auto& [files, verb] : {std::pair{&e.opened, "opened"}, std::pair{&e.lookedFor, "looked for"}}) {
+      for (const std::string& file : *files) {
+        if (files == &e.lookedFor && e.opened.count(file) != 0) continue;  // named once
+        failure += (failure.empty() ? "" : "\nvarndel-edge: ") + DisplayPath(file, namesBase) + " was " + verb +
+                   " by the import but is not a declared input";
+      }
     }
   } catch (const std::bad_alloc&) {
     failure = "out of memory";

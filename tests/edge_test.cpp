@@ -201,34 +201,61 @@ TEST(Edge, AMissingAssetRootIsNamedAndLeavesNoOutput) {
 
 // --inputs: with every file the import reads declared, the same bytes; an
 // undeclared side file fails the model whether it is there or not (a
-// sandbox hides it), naming it, and leaves no output.
+// sandbox hides it), naming it, and leaves no output. With --existing, only
+// an undeclared file of that list fails; any other is a probe, absent as in a
+// direct run without it. Names compare as the edge was given them, never
+// through the working directory's resolved path: outside a sandbox, Bazel's
+// execution root reaches the asset root through a link.
 TEST(Edge, FailsWhenTheImportOpensAFileThatIsNotDeclared) {
   struct Case {
     const char* model;
     std::vector<std::string> declared;  // relative to the working directory
     bool removeUndeclared;
     const char* undeclared;  // named in the error; nullptr: compiles
+    std::vector<std::string> extraOptions = {};
+    std::vector<std::string> existing = {};  // with --existing
+    const char* root = "root";               // the asset root as the edge is given it
   };
   const Case cases[] = {
       {"models/crate.obj", {"root/models/crate.obj", "root/models/./crate.mtl", "root/walker.gltf"}, false, nullptr},
       {"models/crate.obj", {"root/models/crate.obj"}, false, "root/models/crate.mtl"},
       {"models/crate.obj", {"root/models/crate.obj"}, true, "root/models/crate.mtl"},
       {"chars with space/walker.gltf", {"root/chars with space/walker.gltf"}, false, "root/chars with space/walker.bin"},
+      // A link into the tree, as Bazel's execution root has one outside a sandbox.
+      {"models/crate.obj", {"linked/models/crate.obj", "linked/models/crate.mtl"}, false, nullptr, {}, {}, "linked"},
+      {"models/crate.obj", {"linked/models/crate.obj"}, false, "linked/models/crate.mtl", {}, {}, "linked"},
+      // Known to exist but undeclared: named relative to the package.
+      {"models/crate.obj", {"root/models/crate.obj"}, false, "models/crate.mtl", {"--package", "root"},
+       {"root/models/crate.mtl"}},
+      // Not known to exist: a probe, absent as in a direct run without it.
+      {"models/crate.obj", {"root/models/crate.obj"}, true, nullptr, {}, {"root/models/crate.obj"}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.model) + (c.undeclared ? std::string(" without ") + c.undeclared : ""));
+    SCOPED_TRACE(std::string(c.root) + "/" + c.model + (c.undeclared ? std::string(" without ") + c.undeclared : ""));
     ScratchDir scratch;
     MakeAssetTree(scratch.path / "root");
+    std::error_code noLinks;  // Windows may refuse links without privileges
+    fs::create_directory_symlink("root", scratch.path / "linked", noLinks);
+    if (noLinks && std::string(c.root) == "linked") continue;
     const std::string animated = fs::path(c.model).extension() == ".gltf" ? "1" : "0";
     std::string list;
     for (const std::string& path : c.declared) list += path + "\r\n";
     WriteFile(scratch.path / "inputs", list + "\n");
+    std::string existing;
+    for (const std::string& path : c.existing) existing += path + "\n";
+    WriteFile(scratch.path / "existing", existing);
+    if (c.removeUndeclared) fs::remove(scratch.path / "root" / "models" / "crate.mtl");
     const RunResult reference = RunEdge({animated, "0", "root", c.model, "ref/model.bin", "log"}, scratch.path);
     ASSERT_EQ(reference.exitCode, 0) << reference.err;
-    if (c.removeUndeclared) fs::remove(scratch.path / c.undeclared);
+    if (c.removeUndeclared && c.undeclared == nullptr) {
+      ASSERT_EQ(ReadFile(scratch.path / "log" / "Logs" / "Log.txt").find("crate.mtl"), std::string::npos);
+    }
 
-    const RunResult run =
-        RunEdge({"--inputs", "inputs", animated, "0", "root", c.model, "out/model.bin", "log"}, scratch.path);
+    std::vector<std::string> args = {"--inputs", "inputs"};
+    if (!c.existing.empty()) args.insert(args.end(), {"--existing", "existing"});
+    args.insert(args.end(), c.extraOptions.begin(), c.extraOptions.end());
+    args.insert(args.end(), {animated, "0", c.root, c.model, "out/model.bin", "log"});
+    const RunResult run = RunEdge(args, scratch.path);
     if (c.undeclared == nullptr) {
       ASSERT_EQ(run.exitCode, 0) << run.err;
       EXPECT_EQ(ReadFile(scratch.path / "out" / "model.bin"), ReadFile(scratch.path / "ref" / "model.bin"));

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # The Bazel rules (bazel/) against a shared cache: a workspace copy A builds
-# the asset example plus generated models; a copy B elsewhere, with its own
-# output base and the build step installed under another prefix (a second
-# machine), gets every model from the cache and compiles none. Both give the
-# bytes of varndel_add_models; a changed .mtl reruns its model only; a side
-# file left out of data fails the build, naming the file.
+# the asset example plus generated models, a model at the workspace root and
+# an MD5 and an SMD model whose importers probe for companion files that do
+# not exist; a copy B elsewhere, with its own output base and the build step
+# installed under another prefix named relative to it (a second machine),
+# gets every model from the cache and compiles none. Both give the bytes of
+# varndel_add_models; a changed .mtl reruns its model only; a side file left
+# out of data fails the build, naming the file; a companion added later is
+# read.
 # Usage: bazel_test.sh remote|disk <source-dir> <build-dir> <scratch>
-#   remote: an nginx WebDAV server on loopback as --remote_cache
+#   remote: an nginx WebDAV server on loopback as --remote_cache; also checks
+#           that --spawn_strategy=local gives the sandbox's bytes and that a
+#           prefix with another libassimp misses the cache
 #   disk:   --disk_cache alone
 source "$(dirname "$0")/../package/lib.sh"
 mode=$1 source_dir=$2 build=$3 work=$4
-models=44 # the example's three, 40 generated and the optimised crate
+models=47 # the example's three, 40 generated, the optimised crate, the root model, MD5 and SMD
 
 fresh_dir "$work"
 output_bases=() # "<workspace>|<output base>" of each Bazel server started
@@ -31,11 +36,20 @@ cleanup() {
 trap cleanup EXIT
 trap "exit 1" INT TERM HUP
 
-# The build step installed under two prefixes: the same bytes.
+# The build step installed under two prefixes: the same bytes. A third
+# carries a libassimp of its own, whose bytes differ (one byte appended),
+# which the build step loads from <prefix>/lib.
 prefix_a=$work/opt/varndel
 prefix_b=$work/machine-b/usr/local
-for prefix in "$prefix_a" "$prefix_b"; do cmake --install "$build" --prefix "$prefix" >/dev/null; done
+prefix_c=$work/machine-c/opt/varndel
+for prefix in "$prefix_a" "$prefix_b" "$prefix_c"; do cmake --install "$build" --prefix "$prefix" >/dev/null; done
 expect_same "$prefix_a/libexec/varndel/varndel-edge" "$prefix_b/libexec/varndel/varndel-edge"
+system_assimp=$(ldd "$prefix_a/libexec/varndel/varndel-edge" | sed -n 's/^\s*\(libassimp[^ ]*\) => .*/\1/p')
+[ -n "$system_assimp" ] || fail "no libassimp in: $(ldd "$prefix_a/libexec/varndel/varndel-edge")"
+mkdir -p "$prefix_c/lib"
+{ cat "$(ldconfig -p | sed -n "s/^\s*$system_assimp .* => //p" | head -n 1)"; printf '\0'; } >"$prefix_c/lib/$system_assimp"
+expect_contains "$(ldd "$prefix_c/libexec/varndel/varndel-edge")" "$system_assimp => $prefix_c/libexec/varndel/../../lib/" \
+  "the libraries of the third prefix's build step"
 
 # The cache both copies use.
 case $mode in
@@ -115,11 +129,33 @@ for i in $(seq -w 0 39); do
   } >"$dir/m$i.obj"
   printf 'newmtl skin%s\nKd 0.%s 0.5 0.5\nmap_Kd textures/m%s.png\n' "$i" "$i" "$i" >"$dir/m$i.mtl"
 done
+# A model at the workspace root, whose default data is the whole package.
+printf 'mtllib ground.mtl\nusemtl ground\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n' >"$ws_a/ground.obj"
+printf 'newmtl ground\nmap_Kd ground.png\n' >"$ws_a/ground.mtl"
+# Importers that probe for optional companions, in a package of their own:
+# MD5 for <name>.md5anim, SMD for <model>/<name>_animation.txt. Neither
+# exists yet (the second never can: it lies below a file).
+mkdir -p "$ws_a/probes"
+cp "$source_dir/tests/bazel/probes/"* "$ws_a/probes/"
+cat >"$ws_a/probes/BUILD.bazel" <<'EOF'
+load("@varndel//bazel:defs.bzl", "varndel_models")
+
+varndel_models(
+    name = "probes",
+    srcs = ["md5cube.md5mesh", "smdstrip.smd"],
+    animated = True,
+)
+EOF
 cat >>"$ws_a/BUILD.bazel" <<'EOF'
 
 varndel_models(
     name = "generated",
     srcs = glob(["generated/*/*.obj"]),
+)
+
+varndel_models(
+    name = "ground",
+    srcs = ["ground.obj"],
 )
 
 varndel_models(
@@ -133,6 +169,9 @@ cat >>"$ws_a/CMakeLists.txt" <<'EOF'
 file(GLOB generated_models RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" generated/*/*.obj)
 varndel_add_models(generated ALL MODELS ${generated_models})
 varndel_add_models(props_optimized ALL OPTIMIZE OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
+varndel_add_models(ground ALL MODELS ground.obj)
+varndel_add_models(probes ALL ANIMATED ASSET_ROOT probes OUTPUT_DIRECTORY probes
+  MODELS probes/md5cube.md5mesh probes/smdstrip.smd)
 EOF
 ws_b=$work/b/checkout/of/assets
 mkdir -p "$(dirname "$ws_b")"
@@ -145,7 +184,7 @@ workspace() {  # <workspace> <prefix>
   grep -qF "\"$2\"" "$1/WORKSPACE" || fail "no prefix in the WORKSPACE: $(cat "$1/WORKSPACE")"
 }
 workspace "$ws_a" "$prefix_a"
-workspace "$ws_b" "$prefix_b"
+workspace "$ws_b" "$(realpath --relative-to="$ws_b" "$prefix_b")" # relative to the workspace
 
 # The reference: the same tree through varndel_add_models, each edge run by
 # a RULE_LAUNCH_CUSTOM launcher as the README shows (a stand-in for a remote
@@ -156,7 +195,8 @@ chmod +x "$launcher"
 echo "set_property(GLOBAL PROPERTY RULE_LAUNCH_CUSTOM \"$launcher\")" >"$work/launcher.cmake"
 cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
   -DCMAKE_PROJECT_INCLUDE="$work/launcher.cmake" >"$work/cmake.log" 2>&1 &&
-  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized >>"$work/cmake.log" 2>&1 ||
+  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized ground probes \
+    >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; fail "the CMake build of the example failed"; }
 [ "$(grep -c "^$prefix_a/libexec/varndel/varndel-edge " "$work/launched.txt")" = "$models" ] ||
   fail "the launcher did not run every edge: $(cat "$work/launched.txt")"
@@ -167,9 +207,10 @@ run_bazel() {
   local ws=$1 base=$2 name=$3
   shift 3
   [[ " ${output_bases[*]} " == *" $ws|$base "* ]] || output_bases+=("$ws|$base")
-  (cd "$ws" && bazel "${startup[@]}" --output_base="$base" build //... \
+  (cd "$ws" && bazel "${startup[@]}" --output_base="$base" build "${targets[@]}" \
     --nosandbox_debug "${cache_flags[@]}" --execution_log_json_file="$work/$name.json" "$@") >"$work/$name.log" 2>&1
 }
+targets=(//...)
 build_ok() {  # as run_bazel, failing the test with the console shown
   run_bazel "$@" || { cat "$work/$3.log"; fail "bazel build $3 failed"; }
 }
@@ -206,12 +247,18 @@ grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found ca
 # input list: they would differ between machines, and so would the cache keys.
 args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
   grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
-lists=$(find "$ws_a/bazel-bin/_varndel" -name '*.inputs' -exec cat {} +)
-[ "$(grep -c . <<<"$args")" = $((models * 9 + 1)) ]  # one --optimize || fail "unexpected model command lines:"$'\n'"$args"
+lists=$(find "$ws_a/bazel-bin" -path '*/_varndel/*' \( -name '*.inputs' -o -name '*.existing' \) -exec cat {} +)
+[ "$(grep -c . <<<"$args")" = $((models * 13 + 1)) ] || fail "unexpected model command lines:"$'\n'"$args" # one --optimize
 for name in "$(id -un)" "$(hostname)"; do
   ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done
 ! grep -qE "^/|$work" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list holds an absolute path"
+
+# The tools' fingerprint: each file by its name alone, with its hash.
+fingerprint=$(cat "$work/base-a/external/varndel_tools/fingerprint.txt")
+for name in varndel-edge "$system_assimp" libc.so.6; do
+  grep -qE "^[0-9a-f]{64}  $name\$" <<<"$fingerprint" || fail "the fingerprint lacks $name:"$'\n'"$fingerprint"
+done
 
 # 2. Copy B, a second machine: every model comes from the cache.
 build_ok "$ws_b" "$work/base-b" b-cached
@@ -225,13 +272,15 @@ expect_same_outputs "$ws_a" "$ws_b"
 build_ok "$ws_a" "$work/base-a" a-noop
 expect_spawns a-noop 0 false
 
-# 4. A changed .mtl reruns that model only, in either copy; B gets A's result.
+# 4. A changed .mtl reruns that model only, in either copy (and the model at
+# the workspace root, whose default data is the whole package); B gets A's
+# results.
 for ws in "$ws_a" "$ws_b"; do sed -i 's|textures/m07.png|textures/m07-worn.png|' "$ws/generated/m07/m07.mtl"; done
 cp "$ws_a/bazel-bin/m07.staticbin" "$work/m07.before"
 build_ok "$ws_a" "$work/base-a" a-mtl
-expect_spawns a-mtl 1 false
+expect_spawns a-mtl 2 false
 build_ok "$ws_b" "$work/base-b" b-mtl
-expect_spawns b-mtl 1 true
+expect_spawns b-mtl 2 true
 cmp -s "$work/m07.before" "$ws_a/bazel-bin/m07.staticbin" && fail "the changed .mtl left m07 as it was"
 cmake --build "$work/cmake" --target generated >>"$work/cmake.log" 2>&1 || { cat "$work/cmake.log"; fail "CMake rebuild"; }
 expect_same_outputs "$ws_a" "$ws_b"
@@ -242,6 +291,61 @@ grep -q 'exclude = \["generated/m03/m03.mtl"\]' "$ws_a/BUILD.bazel" || fail "cou
 if run_bazel "$ws_a" "$work/base-a" a-undeclared; then fail "a model with an undeclared .mtl compiled"; fi
 expect_contains "$(cat "$work/a-undeclared.log")" \
   "generated/m03/m03.mtl was opened by the import but is not a declared input" "undeclared side file"
+
+sed -i '/exclude = \["generated\/m03\/m03.mtl"\]/d' "$ws_a/BUILD.bazel"
+build_ok "$ws_a" "$work/base-a" a-restored
+
+# 6. Probes are not reads: the MD5 and SMD models compiled without their
+# (absent) companions, as a direct run does. A companion added to the
+# package is declared by the default data, and read.
+direct() {  # <dir> <animated> <model>: a direct run's file, in a copy of <dir>
+  rm -rf "$work/direct" && cp -r "$1" "$work/direct"
+  (cd "$work/direct" && "$build/Varndel" "$2" 0 "$3" >/dev/null) || fail "a direct run of $3 failed"
+}
+for model in md5cube.md5mesh smdstrip.smd; do
+  direct "$ws_a/probes" 1 "$model"
+  expect_same "$work/direct/${model%.*}.animbin" "$ws_a/bazel-bin/probes/${model%.*}.animbin"
+done
+cp "$source_dir/tests/bazel/companions/md5cube.md5anim" "$ws_a/probes/"
+direct "$ws_a/probes" 1 md5cube.md5mesh
+cmp -s "$work/direct/md5cube.animbin" "$ws_a/bazel-bin/probes/md5cube.animbin" && fail "the .md5anim changed nothing"
+build_ok "$ws_a" "$work/base-a" a-companion
+expect_spawns a-companion 2 false # both models of the directory take it as data
+expect_same "$work/direct/md5cube.animbin" "$ws_a/bazel-bin/probes/md5cube.animbin"
+
+# 7. The model at the workspace root: its default data takes neither Bazel's
+# links nor a direct run's log and output, so a build after a direct run in
+# the root runs nothing; a changed .mtl reruns it, with a direct run's bytes.
+direct "$ws_a" 0 ground.obj
+cp -r "$work/direct/Logs" "$work/direct/ground.staticbin" "$ws_a/"
+expect_same "$ws_a/ground.staticbin" "$ws_a/bazel-bin/ground.staticbin"
+build_ok "$ws_a" "$work/base-a" a-root-noop
+expect_spawns a-root-noop 0 false
+echo 'Kd 0.5 0.5 0.5' >>"$ws_a/ground.mtl"
+build_ok "$ws_a" "$work/base-a" a-root-mtl
+expect_spawns a-root-mtl 1 false
+direct "$ws_a" 0 ground.obj
+expect_same "$work/direct/ground.staticbin" "$ws_a/bazel-bin/ground.staticbin"
+build_ok "$ws_a" "$work/base-a" a-root-noop2
+expect_spawns a-root-noop2 0 false
+
+if [ "$mode" = remote ]; then
+  # 8. Every strategy gives the same bytes: A again from clean, each model
+  # run outside the sandbox, in the execution root (which links each top
+  # directory into the source tree), none taken from the cache.
+  rm -rf "$work/sandboxed" && cp -r "$ws_a/bazel-bin/" "$work/sandboxed"
+  (cd "$ws_a" && bazel "${startup[@]}" --output_base="$work/base-a" clean) >/dev/null 2>&1 || fail "bazel clean"
+  build_ok "$ws_a" "$work/base-a" a-local --spawn_strategy=local --noremote_accept_cached
+  expect_spawns a-local "$models" false
+  for file in $(outputs_of "$ws_a"); do expect_same "$ws_a/bazel-bin/$file" "$work/sandboxed/$file"; done
+
+  # 9. The cache key covers the libraries: B with the third prefix, the same
+  # build step but another libassimp, misses every entry.
+  workspace "$ws_b" "$prefix_c"
+  build_ok "$ws_b" "$work/base-b" b-other-assimp
+  expect_spawns b-other-assimp "$models" false
+  expect_same_outputs "$ws_b"
+fi
 
 # The CMake build directory of the source tree serves as a prefix too.
 workspace "$ws_b" "$build"
