@@ -31,21 +31,16 @@ def _workspace_root(repository_ctx):
     if hasattr(repository_ctx, "workspace_root"):  # Bazel 6 and later
         return str(repository_ctx.workspace_root)
 
-    # Bazel 4.2 has neither that field nor a way to test a label's file for
-    # existence. The client runs inside the workspace, so the nearest
-    # directory above its working directory with a WORKSPACE file tells which
-    # of the two names the workspace uses; that name's label gives the path.
-    directory = repository_ctx.os.environ.get("PWD", "")
-    for _ in range(256):
-        if not directory.startswith("/"):
-            break
-        for name in ["WORKSPACE.bazel", "WORKSPACE"]:
-            if repository_ctx.path(directory + "/" + name).exists:
-                return str(repository_ctx.path(Label("@//:" + name)).dirname)
-        if directory == "/":
-            break
-        directory = directory[:directory.rfind("/")] or "/"
-    return str(repository_ctx.path(Label("@//:WORKSPACE")).dirname)
+    # Bazel 4.2 has no such field, and a label of the workspace's files needs
+    # a BUILD file at its root. The output base, which holds this repository
+    # as external/<name>, names the workspace it serves in its first line.
+    output_base = repository_ctx.path("BUILD.bazel").dirname.dirname.dirname
+    record = output_base.get_child("DO_NOT_BUILD_HERE")
+    root = repository_ctx.read(record).split("\n")[0].strip() if record.exists else ""
+    if root and [n for n in ["WORKSPACE.bazel", "WORKSPACE"] if repository_ctx.path(root + "/" + n).exists]:
+        return root
+    fail("varndel_tools: cannot find the workspace to resolve the prefix %s; give an absolute prefix" %
+         repository_ctx.attr.prefix)
 
 def _shared_libraries(repository_ctx, binary):
     """The files the dynamic loader maps for binary, as (name, path) pairs."""
