@@ -4,17 +4,16 @@
 # an MD5 and an SMD model whose importers probe for companion files that do
 # not exist; a copy B elsewhere, with its own output base and the build step
 # installed under another prefix named relative to it (a second machine),
-# gets every model from the cache and compiles none. Both give the bytes of
-# varndel_add_models; a changed .mtl reruns its model only; a side file left
-# out of data fails the build, naming the file; a companion added later is
-# read.
-# Usage: bazel_test.sh remote|disk <source-dir> <build-dir> <scratch>
-#   remote: an nginx WebDAV server on loopback as --remote_cache; also checks
-#           that --spawn_strategy=local gives the sandbox's bytes and that a
-#           prefix with another libassimp misses the cache
-#   disk:   --disk_cache alone
+# gets every model from the cache and compiles none: from an nginx WebDAV
+# server on loopback (--remote_cache), then, from clean, from A's disk cache
+# alone (--disk_cache). Both give the bytes of varndel_add_models and of
+# direct runs; a changed .mtl reruns its model only; a side file left out of
+# data fails the build, naming the file; a companion added later is read;
+# --spawn_strategy=local gives the sandbox's bytes; a prefix with another
+# libassimp misses the cache. One Bazel server for each copy serves every step.
+# Usage: bazel_test.sh <source-dir> <build-dir> <scratch>
 source "$(dirname "$0")/../package/lib.sh"
-mode=$1 source_dir=$2 build=$3 work=$4
+source_dir=$1 build=$2 work=$3
 models=47 # the example's three, 40 generated, the optimised crate, the root model, MD5 and SMD
 
 fresh_dir "$work"
@@ -51,19 +50,16 @@ mkdir -p "$prefix_c/lib"
 expect_contains "$(ldd "$prefix_c/libexec/varndel/varndel-edge")" "$system_assimp => $prefix_c/libexec/varndel/../../lib/" \
   "the libraries of the third prefix's build step"
 
-# The cache both copies use.
-case $mode in
-  remote)
-    # nginx as a WebDAV store, its files in a private directory. As root,
-    # its workers run as root too, or every PUT fails with 500 for want of a
-    # writable cache directory.
-    server=$work/nginx
-    mkdir -p "$server/cache" "$server/tmp"
-    user_line=""
-    [ "$(id -u)" -ne 0 ] || user_line="user root;"
-    for attempt in 1 2 3 4 5 6 7 8; do
-      port=$((20000 + RANDOM % 20000))
-      cat >"$server/nginx.conf" <<CONF
+# nginx as a WebDAV store, its files in a private directory. As root,
+# its workers run as root too, or every PUT fails with 500 for want of a
+# writable cache directory.
+server=$work/nginx
+mkdir -p "$server/cache" "$server/tmp"
+user_line=""
+[ "$(id -u)" -ne 0 ] || user_line="user root;"
+for attempt in 1 2 3 4 5 6 7 8; do
+  port=$((20000 + RANDOM % 20000))
+  cat >"$server/nginx.conf" <<CONF
 $user_line
 daemon off;
 worker_processes 1;
@@ -88,23 +84,19 @@ http {
   }
 }
 CONF
-      nginx -e "$server/error.log" -p "$server" -c "$server/nginx.conf" &
-      nginx_pid=$!
-      for _ in $(seq 50); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break 2
-        kill -0 "$nginx_pid" 2>/dev/null || break
-        sleep 0.1
-      done
-      kill "$nginx_pid" 2>/dev/null || true
-      wait "$nginx_pid" 2>/dev/null || true
-      nginx_pid=""
-    done
-    [ -n "$nginx_pid" ] || { cat "$server/error.log"; fail "nginx did not start"; }
-    cache_flags=(--remote_cache="http://127.0.0.1:$port")
-    ;;
-  disk) cache_flags=(--disk_cache="$work/disk-cache") ;;
-  *) fail "unknown mode $mode" ;;
-esac
+  nginx -e "$server/error.log" -p "$server" -c "$server/nginx.conf" &
+  nginx_pid=$!
+  for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break 2
+    kill -0 "$nginx_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  nginx_pid=""
+done
+[ -n "$nginx_pid" ] || { cat "$server/error.log"; fail "nginx did not start"; }
+remote_cache=(--remote_cache="http://127.0.0.1:$port")
 
 # Workspace copy A: the asset example and 40 generated models, each in its
 # own directory with its .mtl; and the same models through varndel_add_models.
@@ -204,13 +196,16 @@ cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
 # run_bazel <workspace> <output base> <name> [flags...]: builds //...; keeps
 # the console in <work>/<name>.log and the execution log in <work>/<name>.json.
 run_bazel() {
-  local ws=$1 base=$2 name=$3
+  local ws=$1 base=$2 name=$3 caches
   shift 3
+  caches_of "$ws"
   [[ " ${output_bases[*]} " == *" $ws|$base "* ]] || output_bases+=("$ws|$base")
   (cd "$ws" && bazel "${startup[@]}" --output_base="$base" build "${targets[@]}" \
-    --nosandbox_debug "${cache_flags[@]}" --execution_log_json_file="$work/$name.json" "$@") >"$work/$name.log" 2>&1
+    --nosandbox_debug "${caches[@]}" --execution_log_json_file="$work/$name.json" "$@") >"$work/$name.log" 2>&1
 }
 targets=(//...)
+# A fills both caches; B reads the HTTP cache (until step 3b).
+caches_of() { if [ "$1" = "$ws_a" ]; then caches=("${remote_cache[@]}" --disk_cache="$work/disk-cache"); else caches=("${remote_cache[@]}"); fi; }
 build_ok() {  # as run_bazel, failing the test with the console shown
   run_bazel "$@" || { cat "$work/$3.log"; fail "bazel build $3 failed"; }
 }
@@ -267,6 +262,12 @@ expect_contains "$(summary b-cached)" "$models remote cache hit" "the second cop
 
 # 3. A, B and the CMake build: the same bytes.
 expect_same_outputs "$ws_a" "$ws_b"
+
+# 3b. B from clean, with A's disk cache alone (the HTTP cache turned off).
+(cd "$ws_b" && bazel "${startup[@]}" --output_base="$work/base-b" clean) >/dev/null 2>&1 || fail "bazel clean"
+build_ok "$ws_b" "$work/base-b" b-disk --remote_cache= --disk_cache="$work/disk-cache"
+expect_spawns b-disk "$models" true
+expect_same_outputs "$ws_b"
 
 # Nothing changed: nothing runs.
 build_ok "$ws_a" "$work/base-a" a-noop
@@ -329,27 +330,25 @@ expect_same "$work/direct/ground.staticbin" "$ws_a/bazel-bin/ground.staticbin"
 build_ok "$ws_a" "$work/base-a" a-root-noop2
 expect_spawns a-root-noop2 0 false
 
-if [ "$mode" = remote ]; then
-  # 8. Every strategy gives the same bytes: A again from clean, each model
-  # run outside the sandbox, in the execution root (which links each top
-  # directory into the source tree), none taken from the cache.
-  rm -rf "$work/sandboxed" && cp -r "$ws_a/bazel-bin/" "$work/sandboxed"
-  (cd "$ws_a" && bazel "${startup[@]}" --output_base="$work/base-a" clean) >/dev/null 2>&1 || fail "bazel clean"
-  build_ok "$ws_a" "$work/base-a" a-local --spawn_strategy=local --noremote_accept_cached
-  expect_spawns a-local "$models" false
-  for file in $(outputs_of "$ws_a"); do expect_same "$ws_a/bazel-bin/$file" "$work/sandboxed/$file"; done
+# 8. Every strategy gives the same bytes: A again from clean, each model
+# run outside the sandbox, in the execution root (which links each top
+# directory into the source tree), none taken from the cache.
+rm -rf "$work/sandboxed" && cp -r "$ws_a/bazel-bin/" "$work/sandboxed"
+(cd "$ws_a" && bazel "${startup[@]}" --output_base="$work/base-a" clean) >/dev/null 2>&1 || fail "bazel clean"
+build_ok "$ws_a" "$work/base-a" a-local --spawn_strategy=local --noremote_accept_cached
+expect_spawns a-local "$models" false
+for file in $(outputs_of "$ws_a"); do expect_same "$ws_a/bazel-bin/$file" "$work/sandboxed/$file"; done
 
-  # 9. The cache key covers the libraries: B with the third prefix, the same
-  # build step but another libassimp, misses every entry.
-  workspace "$ws_b" "$prefix_c"
-  build_ok "$ws_b" "$work/base-b" b-other-assimp
-  expect_spawns b-other-assimp "$models" false
-  expect_same_outputs "$ws_b"
-fi
+# 9. The cache key covers the libraries: B with the third prefix, the same
+# build step but another libassimp, misses every entry.
+workspace "$ws_b" "$prefix_c"
+build_ok "$ws_b" "$work/base-b" b-other-assimp
+expect_spawns b-other-assimp "$models" false
+expect_same_outputs "$ws_b"
 
 # The CMake build directory of the source tree serves as a prefix too.
 workspace "$ws_b" "$build"
 build_ok "$ws_b" "$work/base-b" b-build-tree
 expect_same_outputs "$ws_b"
 
-echo "bazel rules with the $mode cache OK"
+echo "bazel rules OK"
