@@ -62,3 +62,16 @@ assert len(second.meshes[0].indices) == 36
     code, _, _ = run_cli(tmp_path, 0, 0, "examples/crate.obj")
     assert code == 0
     assert (tmp_path / "examples/box.staticbin").read_bytes() == (tmp_path / "examples/crate.staticbin").read_bytes()
+
+
+def test_readme_lines_run(tmp_path):
+    """The README's Python section, in a directory laid out as it says."""
+    from readme_example import readme_example
+    from conftest import SOURCE
+    (tmp_path / "assets").mkdir()
+    (tmp_path / "out").mkdir()
+    for name in ("crate.obj", "crate.mtl", "walker.gltf"):
+        (tmp_path / "assets" / name).write_bytes((SOURCE / "examples" / name).read_bytes())
+    done = python_run(tmp_path, readme_example(SOURCE / "README.md"))
+    assert done.returncode == 0, done.stderr.decode()
+    assert (tmp_path / "out" / "crate.staticbin").is_file()
