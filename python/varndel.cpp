@@ -5,11 +5,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
-#include <pybind11/stl/filesystem.h>
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -74,9 +72,11 @@ py::handle compileErrorType;
   throw py::error_already_set();
 }
 
-std::string PathText(const std::filesystem::path& path) {
-  std::string text = path.string();
-  if (text.find('\0') != std::string::npos) throw py::value_error("path contains a NUL character");
+// A str, bytes or os.PathLike path in the file system's encoding, as open() takes it.
+std::string PathText(const py::object& path) {
+  const py::object name = py::module_::import("os").attr("fsencode")(path);
+  std::string text = name.cast<std::string>();
+  if (text.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
   return text;
 }
 
@@ -84,7 +84,7 @@ py::object WrapModel(varndel::Model&& model) {
   return py::cast(PyModel{std::make_shared<varndel::Model>(std::move(model))});
 }
 
-py::object ReadFile(const std::filesystem::path& path) {
+py::object ReadFile(const py::object& path) {
   const std::string text = PathText(path);
   varndel::Model model;
   varndel::ReadError error;
@@ -99,6 +99,10 @@ py::object ReadFile(const std::filesystem::path& path) {
 
 py::object ReadBytes(const py::buffer& data) {
   const py::buffer_info buffer = data.request();  // holds the export until we return
+  if (PyBuffer_IsContiguous(buffer.view(), 'C') == 0) {
+    PyErr_SetString(PyExc_BufferError, "read_bytes needs contiguous bytes");
+    throw py::error_already_set();
+  }
   const size_t size = static_cast<size_t>(buffer.size * buffer.itemsize);
   varndel::Model model;
   varndel::ReadError error;
@@ -143,11 +147,11 @@ std::string Plain(const std::string& line) {
   return plain;
 }
 
-py::object Compile(const std::filesystem::path& input, bool animated, bool flipUVs,
+py::object Compile(const py::object& input, bool animated, bool flipUVs,
                    const std::optional<std::string>& outputName) {
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
   if (outputName) {
-    if (outputName->find('\0') != std::string::npos) throw py::value_error("output_name contains a NUL character");
+    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
     arguments.push_back(*outputName);
   }
   std::vector<char*> argv;
@@ -176,7 +180,7 @@ py::object Compile(const std::filesystem::path& input, bool animated, bool flipU
     PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
     throw py::error_already_set();
   }
-  return ReadFile(outputPath);
+  return ReadFile(py::bytes(outputPath));
 }
 
 const varndel::MeshData& MeshOf(const PyMesh& mesh, ModelData* data = nullptr) {
@@ -460,7 +464,7 @@ PYBIND11_MODULE(varndel, m) {
       "write_bytes", [](const PyModel& model) { return py::bytes(ModelBytes(model.data)); }, py::arg("model"));
   m.def(
       "write",
-      [](const PyModel& model, const std::filesystem::path& path) {
+      [](const PyModel& model, const py::object& path) {
         const std::string text = PathText(path);
         const ModelData data = model.data;
         std::string error;

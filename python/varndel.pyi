@@ -6,7 +6,7 @@ from typing import Optional, Sequence, Union
 import numpy as np
 import numpy.typing as npt
 
-_Path = Union[str, "os.PathLike[str]"]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Buffer = Union[bytes, bytearray, memoryview]
 
 class FormatError(ValueError):

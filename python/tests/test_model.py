@@ -126,3 +126,37 @@ def test_unreadable_and_unwritable_paths(compiled, tmp_path):
     with pytest.raises(OSError):
         varndel.write(varndel.read(compiled["examples/crate.obj"]), tmp_path / "no" / "dir" / "x.staticbin")
     assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda data: varndel.read_bytes(memoryview(data)[::-1]), BufferError),
+    (lambda data: varndel.read_bytes("text"), TypeError),
+    (lambda data: varndel.read("bad\0name"), ValueError),
+    (lambda data: varndel.compile("bad\0name.obj"), ValueError),
+    (lambda data: varndel.compile("x.obj", output_name="bad\0"), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[0.0]), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[float("nan")]), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[1.5]), ValueError),
+])
+def test_bad_arguments_raise(compiled, call, error):
+    with pytest.raises(error):
+        call(compiled["examples/crate.obj"].read_bytes())
+
+
+def test_stubs_name_every_public_name():
+    import ast
+    from conftest import SOURCE
+    tree = ast.parse((SOURCE / "python" / "varndel.pyi").read_text())
+    stubbed = {node.name: {item.target.id if isinstance(item, ast.AnnAssign) else item.name
+                           for item in node.body if isinstance(item, (ast.FunctionDef, ast.AnnAssign))}
+               for node in tree.body if isinstance(node, (ast.ClassDef, ast.FunctionDef))}
+    public = {name for name in dir(varndel) if not name.startswith("_")}
+    assert public == set(stubbed)
+    for name in public:
+        value = getattr(varndel, name)
+        if isinstance(value, type):
+            base = next(b for b in value.__mro__[1:] if b.__module__ in ("builtins", "pybind11_builtins"))
+            members = {m for m in dir(value) if not m.startswith("_")} - set(dir(base))
+            if issubclass(value, Exception):
+                members |= {"offset", "field", "message"} if name == "FormatError" else {"exit_code", "log"}
+            assert members == stubbed[name] - {"__init__"}, name
