@@ -263,15 +263,8 @@ py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw)
     varndel::OptimizeOptions options;
     options.overdraw = overdraw;
     warnings = varndel::OptimizeModel(*after, options);
-    for (size_t n = 0; n < lods.size(); ++n) {
-      varndel::LodOptions lod;
-      lod.ratio = lods[n];
-      lod.overdraw = overdraw;
-      levels.push_back(varndel::BuildLod(*after, lod));
-      for (const std::string& warning : levels.back().warnings) {
-        warnings.push_back("lod" + std::to_string(n + 1) + ": " + warning);
-      }
-    }
+    const LodRequest request{lods, overdraw};
+    for (size_t n = 0; n < lods.size(); ++n) levels.push_back(BuildLodLevel(*after, request, n, warnings));
   }
   model.data = after;
   py::list result;
