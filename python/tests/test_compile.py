@@ -56,12 +56,26 @@ else:
 second = varndel.compile("examples/crate.obj", output_name="box")
 assert first.animated and not second.animated
 assert len(second.meshes[0].indices) == 36
+
+# Threads compiling at once take turns, each run whole.
+import threading
+results = []
+def run(model, animated):
+    for _ in range(3):
+        results.append(varndel.write_bytes(varndel.compile(model, animated=animated, output_name="both")))
+threads = [threading.Thread(target=run, args=args) for args in (("fixtures/arm.gltf", True), ("fixtures/tri.obj", False))]
+for t in threads: t.start()
+for t in threads: t.join()
+assert len(results) == 6 and len(set(results)) == 2
 """)
     assert done.returncode == 0, done.stderr.decode()
     assert "MC Error" not in (tmp_path / "Logs" / "Log.txt").read_text()
-    code, _, _ = run_cli(tmp_path, 0, 0, "examples/crate.obj")
-    assert code == 0
-    assert (tmp_path / "examples/box.staticbin").read_bytes() == (tmp_path / "examples/crate.staticbin").read_bytes()
+    for animated, model, output in ((0, "examples/crate.obj", "examples/box.staticbin"),
+                                    (1, "fixtures/arm.gltf", "fixtures/both.animbin"),
+                                    (0, "fixtures/tri.obj", "fixtures/both.staticbin")):
+        written = (tmp_path / output).read_bytes()
+        assert run_cli(tmp_path, animated, 0, model)[0] == 0
+        assert written == (tmp_path / model).with_suffix(".animbin" if animated else ".staticbin").read_bytes()
 
 
 def test_readme_lines_run(tmp_path):
