@@ -1,7 +1,7 @@
 """The Python module against the C++ calls it wraps (not run by CI).
 
     cmake -S . -B build -DVARNDEL_BENCH=ON && cmake --build build --target varndel_python varndel_python_bench
-    PYTHONPATH=build/python /usr/bin/python3 bench/bench_python.py build/varndel_python_bench
+    PYTHONPATH=$PWD/build/python /usr/bin/python3 bench/bench_python.py build/varndel_python_bench
 
 - read: varndel.read of a 1.2-million-triangle model against ReadModelFile
   (the fastest of 7 rounds of 3 reads each, the two sides taking turns), and the peak RSS growth of one read in each;
