@@ -46,6 +46,12 @@ set(CPACK_STRIP_FILES ON)
 # users of varndel_add_models also need CMake.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cmake (>= 3.20)")
+if(VARNDEL_PYTHON)
+  # The module is built for one Python ABI (python/), and its arrays are numpy's.
+  math(EXPR varndel_python_next "${Python3_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), \
+python3 (<< ${Python3_VERSION_MAJOR}.${varndel_python_next}), python3-numpy")
+endif()
 if(WIN32)
   unset(CPACK_PACKAGING_INSTALL_PREFIX)  # the zip unpacks to bin/, include/, lib/
   set(CPACK_PACKAGE_NAME Varndel)

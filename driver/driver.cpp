@@ -1,4 +1,7 @@
+#include <filesystem>
 #include <iostream>
+#include <new>
+#include <stdexcept>
 
 #include "log/log.h"
 #include "model/model.h"
@@ -47,4 +50,29 @@ int RunCompiler(int argc, char** argv) {
   }
 
   return VerifyCompiledFile() ? -666 : 0;
+}
+
+static int RunCompilerCatching(int argc, char** argv) {
+  try {
+    return RunCompiler(argc, argv);
+  } catch (const std::filesystem::filesystem_error& e) {
+    std::cout << std::flush;
+    std::cerr << "Varndel: " << e.what() << std::endl;
+  } catch (const std::bad_alloc&) {
+    std::cout << std::flush;
+    std::cerr << "Varndel: out of memory" << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << std::flush;
+    std::cerr << "Varndel: " << e.what() << std::endl;
+  }
+  return -1;
+}
+
+int RunCompilerProcess(int argc, char** argv, std::string* outputPath) {
+  modelContainer = ModelContainer{};
+  ResetLog();
+  const int code = RunCompilerCatching(argc, argv);
+  if (code == 0 && outputPath != nullptr) *outputPath = OutputPathOf(modelContainer);
+  modelContainer = ModelContainer{};
+  return code;
 }

@@ -23,3 +23,10 @@ void FlushMessage() {
   std::cout << messageStream.str();
   messageStream.str(std::string());
 }
+
+void ResetLog() {
+  logFile.close();
+  logFile.clear();
+  messageStream.str(std::string());
+  messageStream.clear();
+}

@@ -18,6 +18,10 @@ extern std::ostringstream messageStream;
 void WriteLogFile();
 // Echoes messageStream on the console and empties it.
 void FlushMessage();
+// Closes Logs/Log.txt and drops any half-built message, so that the next
+// message opens (and truncates) the log of the working directory afresh: one
+// process may then run the compiler more than once.
+void ResetLog();
 
 // No arguments left: the rest is copied verbatim, '%' included.
 inline void ExpandFormat(const char* text) {

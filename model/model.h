@@ -136,6 +136,13 @@ enum ErrorCode : int {
 
 // The whole run; returns the exit code (-1, 0 or -666).
 int RunCompiler(int argc, char** argv);
+// The whole run as the Varndel executable makes it, repeatable in one
+// process: starts from an empty container and a closed log, and ends a run
+// whose failure arrives as an exception (log directory, removal, memory, a
+// logger misuse) with one line on standard error and -1. On success
+// outputPath (when given) receives the compiled file's path. The container's
+// model is released before returning.
+int RunCompilerProcess(int argc, char** argv, std::string* outputPath = nullptr);
 
 int ParseArguments(int argc, char** argv);
 int ParseArguments(int argc, const char* const* argv, ModelContainer& mc);

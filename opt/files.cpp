@@ -69,6 +69,9 @@ size_t IndexCount(const varndel::Model& model) {
   return count;
 }
 
+// "lod1" for level index 0.
+std::string LodName(size_t n) { return "lod" + std::to_string(n + 1); }
+
 std::string Figure(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3g", value);
@@ -77,20 +80,25 @@ std::string Figure(double value) {
 
 }  // namespace
 
+varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& request, size_t n,
+                                std::vector<std::string>& warnings) {
+  varndel::LodOptions options;
+  options.ratio = request.ratios[n];
+  options.overdraw = request.overdraw;
+  varndel::LodLevel level = varndel::BuildLod(base, options);
+  for (const std::string& warning : level.warnings) warnings.push_back(LodName(n) + ": " + warning);
+  return level;
+}
+
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error) {
   for (size_t n = 0; n < request.ratios.size(); ++n) {
-    varndel::LodOptions options;
-    options.ratio = request.ratios[n];
-    options.overdraw = request.overdraw;
-    const varndel::LodLevel level = varndel::BuildLod(base, options);
+    const varndel::LodLevel level = BuildLodLevel(base, request, n, warnings);
     const std::string path = varndel::LodPath(output, n + 1, base.animated);
-    const std::string name = "lod" + std::to_string(n + 1);
-    for (const std::string& warning : level.warnings) warnings.push_back(name + ": " + warning);
     if (!WriteCheckedModelFile(path, varndel::WriteModel(level.model), error)) return false;
     const float worst = level.errors.empty() ? 0.0f : *std::max_element(level.errors.begin(), level.errors.end());
-    report << name << ": " << path << ": " << IndexCount(level.model) << " of " << IndexCount(base)
-           << " indices (ratio " << Figure(options.ratio) << "), error " << Figure(worst) << '\n';
+    report << LodName(n) << ": " << path << ": " << IndexCount(level.model) << " of " << IndexCount(base)
+           << " indices (ratio " << Figure(request.ratios[n]) << "), error " << Figure(worst) << '\n';
   }
   return true;
 }

@@ -2,6 +2,7 @@
 // through a temporary file, and the LOD files of an optimised model.
 #pragma once
 
+#include <varndel/optimize.h>
 #include <varndel/reader.h>
 
 #include <iosfwd>
@@ -20,6 +21,11 @@ struct LodRequest {
   std::vector<float> ratios;  // level N+1 keeps ratios[N] of the indices
   bool overdraw = true;
 };
+
+// Level n + 1 of base (ratios[n]), its warnings appended to warnings,
+// prefixed with the level ("lod1: mesh 0: ...").
+varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& request, size_t n,
+                                std::vector<std::string>& warnings);
 
 // Builds each level of base and writes it to varndel::LodPath(output, N).
 // One report line per level goes to report ("lod1: <path>: 600 of 1200

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # cpack -G DEB builds a package with its dependencies declared; unpacked with
 # dpkg -x, its compiler compiles the examples exactly as the built one does,
-# and its inspector reads the result.
+# and its inspector reads the result; with the Python module, Debian's python3
+# imports it from the package's tree and runs the README's Python lines.
 # Usage: deb_test.sh <build-dir> <examples-dir> <scratch>
 source "$(dirname "$0")/lib.sh"
 build=$1 examples=$2 work=$3
@@ -35,4 +36,22 @@ expect_same "$work/packaged/walker.animbin" "$work/built/walker.animbin"
 out=$("$work/root/usr/bin/varndel-inspect" info "$work/packaged/crate.staticbin") ||
   fail "the packaged varndel-inspect failed: $out"
 expect_contains "$out" "24 vertices, 36 indices" "packaged varndel-inspect"
+
+if grep -q '^VARNDEL_PYTHON:BOOL=ON' "$build/CMakeCache.txt"; then
+  site=usr/lib/python3/dist-packages
+  grep -q "\./$site/varndel\.cpython-.*\.so" <<<"$contents" || fail "the package lacks the Python module in /$site"
+  expect_contains "$contents" "./$site/varndel.pyi" "package contents"
+  expect_contains "$depends" "python3-numpy" "Depends"
+  # dpkg -i puts the module in /usr/lib/python3/dist-packages, where Debian's python3 looks.
+  /usr/bin/python3 -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
+    fail "/usr/bin/python3 does not look in /$site"
+  source_dir=$(cd "$examples/.." && pwd)
+  mkdir -p "$work/python/assets" "$work/python/out"
+  cp "$examples/crate.obj" "$examples/crate.mtl" "$examples/walker.gltf" "$work/python/assets/"
+  /usr/bin/python3 "$source_dir/python/tests/readme_example.py" "$source_dir/README.md" >"$work/python/example.py"
+  (cd "$work/python" && export PYTHONPATH="$work/root/$site" &&
+    /usr/bin/python3 -c "import varndel; assert varndel.__file__.startswith('$work/root/'), varndel.__file__" &&
+    /usr/bin/python3 example.py) >"$work/python.log" 2>&1 || { cat "$work/python.log"; fail "the packaged Python module failed"; }
+  [ -s "$work/python/out/crate.staticbin" ] || fail "the README's Python lines wrote no out/crate.staticbin"
+fi
 echo "package $(basename "$deb") OK; Depends: $depends"

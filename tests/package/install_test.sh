@@ -13,5 +13,9 @@ for file in bin/Varndel bin/varndel-inspect bin/varndel-opt libexec/varndel/varn
   lib/cmake/Varndel/VarndelModels.cmake; do
   [ -e "$prefix/$file" ] || fail "the install lacks $file"
 done
+if grep -q '^VARNDEL_PYTHON:BOOL=ON' "$build/CMakeCache.txt"; then
+  [ -e "$prefix/lib/python3/dist-packages/varndel.pyi" ] || fail "the install lacks the Python stubs"
+  PYTHONPATH="$prefix/lib/python3/dist-packages" /usr/bin/python3 -c "import varndel" || fail "cannot import the installed module"
+fi
 "$prefix/bin/Varndel" >/dev/null && fail "Varndel without arguments should exit non-zero"
 echo "installed into $prefix"

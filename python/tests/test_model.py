@@ -1,0 +1,162 @@
+"""Reading, views, writing, optimising and damaged files, against the C++ tools' bytes and output."""
+import collections
+import gc
+import json
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+import varndel
+
+from conftest import INSPECT
+
+MODELS = ["examples/crate.obj", "examples/walker.gltf", "fixtures/character.gltf", "fixtures/materials.obj"]
+
+
+@pytest.mark.parametrize("model", MODELS)
+def test_write_read_gives_the_bytes_back(compiled, tmp_path, model):
+    data = compiled[model].read_bytes()
+    assert varndel.write_bytes(varndel.read(compiled[model])) == data
+    assert varndel.write_bytes(varndel.read_bytes(bytearray(data))) == data
+    varndel.write(varndel.read(compiled[model]), tmp_path / "out.bin")
+    assert (tmp_path / "out.bin").read_bytes() == data
+
+
+def triangles(model):
+    """Per mesh, the triangles as multisets of their corner records, each read from its smallest corner on."""
+    meshes = []
+    for mesh in model.meshes:
+        records = [v.tobytes() for v in mesh.vertices]
+        corners = mesh.indices.reshape(-1, 3)
+        found = collections.Counter()
+        for a, b, c in corners:
+            t = (records[a], records[b], records[c])
+            found[min(t[i:] + t[:i] for i in range(3))] += 1
+        meshes.append(found)
+    return meshes
+
+
+@pytest.mark.parametrize("model", MODELS)
+def test_optimize_keeps_the_triangles(compiled, model):
+    read = varndel.read(compiled[model])
+    before = triangles(read)
+    old = read.meshes[0].indices.copy()
+    view = read.meshes[0].indices
+    with pytest.warns(UserWarning, match=r"^lod[12]: mesh \d+: keeps"):  # these small meshes have little to spare
+        lods = varndel.optimize(read, lods=[0.5, 0.25])
+    assert triangles(read) == before
+    assert np.array_equal(view, old)  # an array taken before keeps its values
+    assert len(lods) == 2
+    for lod in lods:
+        assert [len(m.indices) <= len(b.indices) for m, b in zip(lod.meshes, read.meshes)] == [True] * len(read.meshes)
+        assert varndel.validate(lod) == [] or all(f.severity == "warning" for f in varndel.validate(lod))
+
+
+@pytest.mark.parametrize("model", MODELS)
+def test_views_match_the_cxx_reader(compiled, model):
+    listed = json.loads(subprocess.run([INSPECT, "json", "--full", str(compiled[model])], check=True,
+                                       capture_output=True).stdout)
+    read = varndel.read(compiled[model])
+    assert len(read.meshes) == len(listed["meshes"])
+    for mesh, expected in zip(read.meshes, listed["meshes"]):
+        records = expected["vertexData"]
+        for name, key, dtype in (("positions", "position", np.float32), ("normals", "normal", np.float32),
+                                 ("uvs", "texCoords", np.float32), ("tangents", "tangent", np.float32),
+                                 ("bitangents", "bitangent", np.float32), ("bone_ids", "boneIDs", np.int32),
+                                 ("weights", "weights", np.float32)):
+            view = getattr(mesh, name)
+            assert view.dtype == dtype and view.base is not None
+            assert np.array_equal(view, np.array([r[key] for r in records], dtype=dtype).reshape(view.shape)), name
+            assert np.shares_memory(view, mesh.vertices)
+        assert len(mesh.indices) == expected["indices"]
+        assert mesh.textures == [(t["path"], t["type"]) for t in expected["textures"]]
+
+
+def test_writing_through_a_view_changes_the_file(compiled):
+    data = compiled["examples/crate.obj"].read_bytes()
+    model = varndel.read_bytes(data)
+    mesh = model.meshes[0]
+    mesh.vertices["position"][3] = (7, 8, 9)
+    mesh.indices[:3] = mesh.indices[3:6]
+    written = varndel.write_bytes(model)
+    assert written != data and len(written) == len(data)
+    again = varndel.read_bytes(written).meshes[0]
+    assert again.positions[3].tolist() == [7, 8, 9]
+    assert again.indices[:3].tolist() == mesh.indices[3:6].tolist()
+
+
+def test_a_view_outlives_its_model(compiled):
+    model = varndel.read(compiled["examples/walker.gltf"])
+    expected = model.meshes[0].positions.copy()
+    positions, vertices = model.meshes[0].positions, model.meshes[0].vertices
+    del model
+    gc.collect()
+    [varndel.read(compiled["examples/crate.obj"]) for _ in range(3)]  # reuse the freed memory, if it were freed
+    assert np.array_equal(positions, expected)
+    assert np.array_equal(vertices["position"], expected)
+
+
+@pytest.mark.parametrize("model,cut", [(m, c) for m in ("examples/crate.obj", "examples/walker.gltf")
+                                        for c in (0, 5, 12, 100, 0.5, -1)])
+def test_truncated_files_raise_format_error(compiled, tmp_path, model, cut):
+    data = compiled[model].read_bytes()
+    cut = int(len(data) * cut) if isinstance(cut, float) else cut
+    damaged = tmp_path / "damaged.bin"
+    damaged.write_bytes(data[:cut])
+    inspect = subprocess.run([INSPECT, "info", str(damaged)], capture_output=True, text=True)
+    with pytest.raises(varndel.FormatError) as raised:
+        varndel.read_bytes(data[:cut])
+    error = raised.value
+    assert isinstance(error, ValueError)
+    assert error.field and error.message
+    assert 0 <= error.offset <= len(data[:cut])
+    assert f"offset {error.offset}, {error.field}: {error.message}" == str(error)
+    assert inspect.stderr.strip().endswith(str(error))
+    with pytest.raises(varndel.FormatError) as from_file:
+        varndel.read(damaged)
+    assert str(from_file.value) == str(error)
+
+
+def test_unreadable_and_unwritable_paths(compiled, tmp_path):
+    for unreadable in (tmp_path / "missing.staticbin", tmp_path):
+        with pytest.raises(varndel.FormatError) as raised:
+            varndel.read(unreadable)
+        assert raised.value.field == "" and raised.value.offset == 0 and raised.value.message
+    with pytest.raises(OSError):
+        varndel.write(varndel.read(compiled["examples/crate.obj"]), tmp_path / "no" / "dir" / "x.staticbin")
+    assert list(tmp_path.iterdir()) == []
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda data: varndel.read_bytes(memoryview(data)[::-1]), BufferError),
+    (lambda data: varndel.read_bytes("text"), TypeError),
+    (lambda data: varndel.read("bad\0name"), ValueError),
+    (lambda data: varndel.compile("bad\0name.obj"), ValueError),
+    (lambda data: varndel.compile("x.obj", output_name="bad\0"), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[0.0]), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[float("nan")]), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[1.5]), ValueError),
+])
+def test_bad_arguments_raise(compiled, call, error):
+    with pytest.raises(error):
+        call(compiled["examples/crate.obj"].read_bytes())
+
+
+def test_stubs_name_every_public_name():
+    import ast
+    from conftest import SOURCE
+    tree = ast.parse((SOURCE / "python" / "varndel.pyi").read_text())
+    stubbed = {node.name: {item.target.id if isinstance(item, ast.AnnAssign) else item.name
+                           for item in node.body if isinstance(item, (ast.FunctionDef, ast.AnnAssign))}
+               for node in tree.body if isinstance(node, (ast.ClassDef, ast.FunctionDef))}
+    public = {name for name in dir(varndel) if not name.startswith("_")}
+    assert public == set(stubbed)
+    for name in public:
+        value = getattr(varndel, name)
+        if isinstance(value, type):
+            base = next(b for b in value.__mro__[1:] if b.__module__ in ("builtins", "pybind11_builtins"))
+            members = {m for m in dir(value) if not m.startswith("_")} - set(dir(base))
+            if issubclass(value, Exception):
+                members |= {"offset", "field", "message"} if name == "FormatError" else {"exit_code", "log"}
+            assert members == stubbed[name] - {"__init__"}, name

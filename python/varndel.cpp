@@ -1,0 +1,484 @@
+// The Python module `varndel`: the compiler's stages, the reader, writer,
+// validation, optimisation and player, with numpy views into the records.
+// Everything about the format is the C++ libraries'; this file only moves
+// values between them and Python.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <varndel/optimize.h>
+#include <varndel/player.h>
+#include <varndel/reader.h>
+#include <varndel/sample.h>
+#include <varndel/validate.h>
+#include <varndel/writer.h>
+
+#include "model/model.h"
+#include "opt/files.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// A model's values, shared by the Python Model and every array viewing it:
+// an array's base holds one of these, so it outlives `del model`.
+using ModelData = std::shared_ptr<varndel::Model>;
+
+struct PyModel {
+  ModelData data;
+};
+
+struct PyMesh {
+  py::object model;  // the PyModel, so that optimize's new values show here
+  size_t index = 0;
+};
+
+struct PyAnimation {
+  ModelData data;
+};
+
+struct PyFinding {
+  std::string severity;  // "error" or "warning"
+  std::string element;
+  std::string message;
+};
+
+// The exception types, created once; the module holds them too, and these
+// references are never released (no destructor runs after the interpreter).
+py::handle formatErrorType;
+py::handle compileErrorType;
+
+[[noreturn]] void RaiseOSError(const std::string& text) {
+  PyErr_SetString(PyExc_OSError, text.c_str());
+  throw py::error_already_set();
+}
+
+[[noreturn]] void RaiseFormatError(const varndel::ReadError& error) {
+  py::object exception = formatErrorType(varndel::FormatReadError(error));
+  exception.attr("offset") = error.offset;
+  exception.attr("field") = error.field;
+  exception.attr("message") = error.message;
+  PyErr_SetObject(formatErrorType.ptr(), exception.ptr());
+  throw py::error_already_set();
+}
+
+// A str, bytes or os.PathLike path in the file system's encoding, as open() takes it.
+std::string PathText(const py::object& path) {
+  const py::object name = py::module_::import("os").attr("fsencode")(path);
+  std::string text = name.cast<std::string>();
+  if (text.find('\0') != std::string::npos) throw py::value_error("embedded null byte in path");
+  return text;
+}
+
+py::object WrapModel(varndel::Model&& model) {
+  return py::cast(PyModel{std::make_shared<varndel::Model>(std::move(model))});
+}
+
+py::object ReadFile(const py::object& path) {
+  const std::string text = PathText(path);
+  varndel::Model model;
+  varndel::ReadError error;
+  bool read = false;
+  {
+    py::gil_scoped_release release;
+    read = varndel::ReadModelFile(text, model, &error);
+  }
+  if (!read) RaiseFormatError(error);
+  return WrapModel(std::move(model));
+}
+
+py::object ReadBytes(const py::buffer& data) {
+  const py::buffer_info buffer = data.request();  // holds the export until we return
+  if (PyBuffer_IsContiguous(buffer.view(), 'C') == 0) {
+    PyErr_SetString(PyExc_BufferError, "read_bytes needs contiguous bytes");
+    throw py::error_already_set();
+  }
+  const size_t size = static_cast<size_t>(buffer.size * buffer.itemsize);
+  varndel::Model model;
+  varndel::ReadError error;
+  bool read = false;
+  {
+    py::gil_scoped_release release;
+    read = varndel::ReadModel(buffer.ptr, size, model, &error);
+  }
+  if (!read) RaiseFormatError(error);
+  return WrapModel(std::move(model));
+}
+
+std::string ModelBytes(const ModelData& data) {
+  py::gil_scoped_release release;
+  return varndel::WriteModel(*data);
+}
+
+// The compiler keeps its run in process-wide state (modelContainer, the log
+// file, the working directory's Logs/), so runs take turns.
+std::mutex compileMutex;
+
+std::vector<std::string> LogLines() {
+  std::vector<std::string> lines;
+  std::ifstream file("Logs/Log.txt", std::ios::in | std::ios::binary);
+  for (std::string line; std::getline(file, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// The text of a log line without its colour escapes.
+std::string Plain(const std::string& line) {
+  std::string plain;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\033') {
+      while (i < line.size() && line[i] != 'm') ++i;
+      continue;
+    }
+    plain += line[i];
+  }
+  return plain;
+}
+
+py::object Compile(const py::object& input, bool animated, bool flipUVs,
+                   const std::optional<std::string>& outputName) {
+  std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
+  if (outputName) {
+    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
+    arguments.push_back(*outputName);
+  }
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+
+  // The compiler prints through C stdio; Python buffers its own stdout.
+  const py::object out = py::module_::import("sys").attr("stdout");
+  if (!out.is_none()) out.attr("flush")();
+  int code = 0;
+  std::string outputPath;
+  std::vector<std::string> log;
+  {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(compileMutex);
+    code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
+    std::cout.flush();
+    std::fflush(stdout);
+    if (code != 0) log = LogLines();
+  }
+  if (code != 0) {
+    std::string text = "Varndel exited with " + std::to_string(code);
+    if (!log.empty()) text += ": " + Plain(log.back());
+    py::object exception = compileErrorType(text);
+    exception.attr("exit_code") = code;
+    exception.attr("log") = log;
+    PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
+    throw py::error_already_set();
+  }
+  return ReadFile(py::bytes(outputPath));
+}
+
+const varndel::MeshData& MeshOf(const PyMesh& mesh, ModelData* data = nullptr) {
+  const ModelData& model = mesh.model.cast<PyModel&>().data;
+  if (mesh.index >= model->meshes.size()) throw py::index_error("the mesh is no longer in its model");
+  if (data != nullptr) *data = model;
+  return model->meshes[mesh.index];
+}
+
+// The array's base: a capsule owning one reference to the model's values.
+py::capsule Owner(const ModelData& data) {
+  return py::capsule(new ModelData(data), [](void* owner) { delete static_cast<ModelData*>(owner); });
+}
+
+py::object VertexDtype() {
+  static py::object* dtype = [] {
+    py::list names, formats, offsets;
+    const auto field = [&](const char* name, const char* format, size_t offset) {
+      names.append(name);
+      formats.append(format);
+      offsets.append(offset);
+    };
+    field("position", "3<f4", offsetof(varndel::Vertex, position));
+    field("normal", "3<f4", offsetof(varndel::Vertex, normal));
+    field("uv", "2<f4", offsetof(varndel::Vertex, texCoords));
+    field("tangent", "3<f4", offsetof(varndel::Vertex, tangent));
+    field("bitangent", "3<f4", offsetof(varndel::Vertex, bitangent));
+    field("bone_ids", "4<i4", offsetof(varndel::Vertex, boneIDs));
+    field("weights", "4<f4", offsetof(varndel::Vertex, weights));
+    py::dict spec;
+    spec["names"] = names;
+    spec["formats"] = formats;
+    spec["offsets"] = offsets;
+    spec["itemsize"] = sizeof(varndel::Vertex);
+    return new py::object(py::module_::import("numpy").attr("dtype")(spec));  // lives as long as the process
+  }();
+  return *dtype;
+}
+
+// An (n, width) view of one field of the vertex records.
+template <typename T>
+py::array VertexField(const PyMesh& mesh, size_t offset, size_t width) {
+  ModelData data;
+  const varndel::MeshData& m = MeshOf(mesh, &data);
+  const auto* base = reinterpret_cast<const char*>(m.vertices.data());
+  return py::array(py::dtype::of<T>(), {m.vertices.size(), width}, {sizeof(varndel::Vertex), sizeof(T)},
+                   m.vertices.empty() ? nullptr : base + offset, Owner(data));
+}
+
+py::array Vertices(const PyMesh& mesh) {
+  ModelData data;
+  const varndel::MeshData& m = MeshOf(mesh, &data);
+  return py::array(py::dtype::from_args(VertexDtype()), {m.vertices.size()}, {sizeof(varndel::Vertex)},
+                   m.vertices.empty() ? nullptr : m.vertices.data(), Owner(data));
+}
+
+py::array Indices(const PyMesh& mesh) {
+  ModelData data;
+  const varndel::MeshData& m = MeshOf(mesh, &data);
+  return py::array(py::dtype::of<uint32_t>(), {m.indices.size()}, {sizeof(uint32_t)},
+                   m.indices.empty() ? nullptr : m.indices.data(), Owner(data));
+}
+
+void Warn(const std::string& text) {
+  if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+}
+
+py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
+  for (const float ratio : lods) {
+    if (!(ratio > 0.0f && ratio <= 1.0f)) throw py::value_error("a LOD ratio must be in (0, 1], not " + std::to_string(ratio));
+  }
+  // Arrays taken before keep the values they view; the model gets new ones.
+  const ModelData before = model.data;
+  auto after = std::make_shared<varndel::Model>();
+  std::vector<std::string> warnings;
+  std::vector<varndel::LodLevel> levels;
+  {
+    py::gil_scoped_release release;
+    *after = *before;
+    varndel::OptimizeOptions options;
+    options.overdraw = overdraw;
+    warnings = varndel::OptimizeModel(*after, options);
+    const LodRequest request{lods, overdraw};
+    for (size_t n = 0; n < lods.size(); ++n) levels.push_back(BuildLodLevel(*after, request, n, warnings));
+  }
+  model.data = after;
+  py::list result;
+  for (varndel::LodLevel& level : levels) result.append(WrapModel(std::move(level.model)));
+  for (const std::string& warning : warnings) Warn(warning);
+  return result;
+}
+
+py::array NewPalette(size_t bones) {
+  // Matrices are stored column-major, as the file and the player keep them;
+  // the returned view indexes [bone, row, column].
+  py::array_t<float> storage({bones, size_t{16}});
+  return storage.attr("reshape")(bones, 4, 4).attr("transpose")(0, 2, 1);
+}
+
+bool IsPaletteLayout(const py::array& a, size_t bones) {
+  return py::isinstance<py::array_t<float>>(a) && a.ndim() == 3 && size_t(a.shape(0)) == bones && a.shape(1) == 4 &&
+         a.shape(2) == 4 && a.strides(0) == 64 && a.strides(1) == 4 && a.strides(2) == 16 && a.writeable() &&
+         (reinterpret_cast<uintptr_t>(a.data()) % alignof(float)) == 0;
+}
+
+void CheckPaletteShape(const py::array& a, size_t bones, const char* what) {
+  if (a.ndim() != 3 || size_t(a.shape(0)) != bones || a.shape(1) != 4 || a.shape(2) != 4) {
+    throw py::value_error(std::string(what) + " must have the shape (" + std::to_string(bones) + ", 4, 4)");
+  }
+}
+
+struct PyPlayer {
+  varndel::AnimationPlayer player;
+  std::vector<varndel::Mat4> scratch;  // for an out= array of another layout
+};
+
+py::object Evaluate(PyPlayer& p, float ticks, const py::object& out) {
+  const size_t bones = p.player.BoneCount();
+  if (out.is_none()) {
+    py::array palette = NewPalette(bones);
+    p.player.Evaluate(ticks, reinterpret_cast<varndel::Mat4*>(palette.mutable_data()));
+    return palette;
+  }
+  if (!py::isinstance<py::array>(out)) throw py::type_error("out must be a numpy array");
+  auto given = py::reinterpret_borrow<py::array>(out);
+  if (IsPaletteLayout(given, bones)) {
+    p.player.Evaluate(ticks, reinterpret_cast<varndel::Mat4*>(given.mutable_data()));
+    return given;
+  }
+  CheckPaletteShape(given, bones, "out");
+  if (!py::isinstance<py::array_t<float>>(given)) throw py::type_error("out must be a float32 array");
+  if (!given.writeable()) throw py::value_error("out is read-only");
+  p.scratch.resize(bones);
+  p.player.Evaluate(ticks, p.scratch.data());
+  auto view = given.mutable_unchecked<float, 3>();
+  for (py::ssize_t b = 0; b < py::ssize_t(bones); ++b) {
+    for (py::ssize_t r = 0; r < 4; ++r) {
+      for (py::ssize_t c = 0; c < 4; ++c) view(b, r, c) = p.scratch[b][4 * c + r];
+    }
+  }
+  return given;
+}
+
+py::tuple Skin(const PyPlayer& p, const PyMesh& mesh, const py::array& palette) {
+  const size_t bones = p.player.BoneCount();
+  CheckPaletteShape(palette, bones, "palette");
+  const auto values = py::array_t<float, py::array::forcecast>::ensure(palette);
+  if (!values) throw py::type_error("palette must be an array of numbers");
+  const auto read = values.unchecked<3>();
+  std::vector<varndel::Mat4> matrices(bones);
+  for (py::ssize_t b = 0; b < py::ssize_t(bones); ++b) {
+    for (py::ssize_t r = 0; r < 4; ++r) {
+      for (py::ssize_t c = 0; c < 4; ++c) matrices[b][4 * c + r] = read(b, r, c);
+    }
+  }
+  ModelData data;
+  const varndel::MeshData& m = MeshOf(mesh, &data);
+  const size_t n = m.vertices.size();
+  py::array_t<float> positions({n, size_t{3}}), normals({n, size_t{3}});
+  auto* positionOut = reinterpret_cast<varndel::Vec3*>(positions.mutable_data());
+  auto* normalOut = reinterpret_cast<varndel::Vec3*>(normals.mutable_data());
+  {
+    py::gil_scoped_release release;
+    p.player.SkinVertices(m, matrices.data(), positionOut, normalOut);
+  }
+  return py::make_tuple(positions, normals);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(varndel, m) {
+  m.doc() = "Compile, read, check, optimise and play Varndel compiled models (.staticbin, .animbin).";
+
+  formatErrorType = py::handle(
+      PyErr_NewExceptionWithDoc("varndel.FormatError",
+                                "A compiled file the reader refuses: .offset (bytes), .field and .message say "
+                                "where and why (.field is empty when the file could not be read at all).",
+                                PyExc_ValueError, nullptr));
+  compileErrorType = py::handle(
+      PyErr_NewExceptionWithDoc("varndel.CompileError",
+                                "A compile that failed: .exit_code as Varndel's (-1 or -666) and .log, the lines "
+                                "of Logs/Log.txt.",
+                                PyExc_RuntimeError, nullptr));
+  if (!formatErrorType || !compileErrorType) throw py::error_already_set();
+  m.attr("FormatError") = formatErrorType;
+  m.attr("CompileError") = compileErrorType;
+
+  py::class_<PyModel>(m, "Model", "A compiled model: its meshes and, when animated, its animation.")
+      .def_property_readonly("animated", [](const PyModel& self) { return self.data->animated; })
+      .def_property_readonly("flip_uvs", [](const PyModel& self) { return self.data->flipUVs; })
+      .def_property_readonly("texture_count", [](const PyModel& self) { return self.data->textureCount; })
+      .def_property_readonly("meshes",
+                             [](py::object self) {
+                               py::list meshes;
+                               const size_t count = self.cast<PyModel&>().data->meshes.size();
+                               for (size_t i = 0; i < count; ++i) meshes.append(PyMesh{self, i});
+                               return meshes;
+                             })
+      .def_property_readonly("animation", [](const PyModel& self) { return PyAnimation{self.data}; })
+      .def("__repr__", [](const PyModel& self) {
+        return "<varndel.Model " + std::string(self.data->animated ? "animated" : "static") + ", " +
+               std::to_string(self.data->meshes.size()) + " meshes>";
+      });
+
+  py::class_<PyMesh>(m, "Mesh", "One mesh of a model; its arrays view the model's records without copying.")
+      .def_property_readonly("positions", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, position), 3);
+      })
+      .def_property_readonly("normals", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, normal), 3);
+      })
+      .def_property_readonly("uvs", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, texCoords), 2);
+      })
+      .def_property_readonly("tangents", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, tangent), 3);
+      })
+      .def_property_readonly("bitangents", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, bitangent), 3);
+      })
+      .def_property_readonly("bone_ids", [](const PyMesh& self) {
+        return VertexField<int32_t>(self, offsetof(varndel::Vertex, boneIDs), 4);
+      })
+      .def_property_readonly("weights", [](const PyMesh& self) {
+        return VertexField<float>(self, offsetof(varndel::Vertex, weights), 4);
+      })
+      .def_property_readonly("vertices", &Vertices)
+      .def_property_readonly("indices", &Indices)
+      .def_property_readonly("textures", [](const PyMesh& self) {
+        std::vector<std::pair<std::string, int>> textures;
+        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.emplace_back(t.path, t.type);
+        return textures;
+      });
+
+  py::class_<PyAnimation>(m, "Animation", "A model's animation: hierarchy, tracks and bone-info map.")
+      .def_property_readonly("duration", [](const PyAnimation& self) { return self.data->animation.duration; })
+      .def_property_readonly("ticks_per_second",
+                             [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); })
+      .def_property_readonly("nodes",
+                             [](const PyAnimation& self) {
+                               std::vector<std::string> names;
+                               for (const varndel::Node& node : self.data->animation.nodes) names.push_back(node.name);
+                               return names;
+                             })
+      .def_property_readonly("bones", [](const PyAnimation& self) {
+        std::vector<std::string> names;
+        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.push_back(bone.name);
+        return names;
+      });
+
+  py::class_<PyFinding>(m, "Finding", "One finding of validate().")
+      .def_readonly("severity", &PyFinding::severity)
+      .def_readonly("element", &PyFinding::element)
+      .def_property_readonly("path", [](const PyFinding& self) { return self.element; })
+      .def_readonly("message", &PyFinding::message)
+      .def("__repr__", [](const PyFinding& self) { return self.severity + ": " + self.element + ": " + self.message; });
+
+  py::class_<PyPlayer>(m, "AnimationPlayer", "Plays one instance of an animation, as varndel::AnimationPlayer.")
+      .def(py::init([](const PyAnimation& animation) {
+             py::gil_scoped_release release;
+             return PyPlayer{varndel::AnimationPlayer(animation.data->animation), {}};
+           }),
+           py::arg("animation"))
+      .def_property_readonly("bone_count", [](const PyPlayer& self) { return self.player.BoneCount(); })
+      .def_property_readonly("node_count", [](const PyPlayer& self) { return self.player.NodeCount(); })
+      .def("evaluate", &Evaluate, py::arg("ticks"), py::arg("out") = py::none())
+      .def("skin", &Skin, py::arg("mesh"), py::arg("palette"));
+
+  m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
+        py::arg("flip_uvs") = false, py::arg("output_name") = py::none());
+  m.def("read", &ReadFile, py::arg("path"));
+  m.def("read_bytes", &ReadBytes, py::arg("data"));
+  m.def(
+      "write_bytes", [](const PyModel& model) { return py::bytes(ModelBytes(model.data)); }, py::arg("model"));
+  m.def(
+      "write",
+      [](const PyModel& model, const py::object& path) {
+        const std::string text = PathText(path);
+        const ModelData data = model.data;
+        std::string error;
+        bool written = false;
+        {
+          py::gil_scoped_release release;
+          written = WriteCheckedModelFile(text, varndel::WriteModel(*data), error);
+        }
+        if (!written) RaiseOSError(error);
+      },
+      py::arg("model"), py::arg("path"));
+  m.def(
+      "validate",
+      [](const PyModel& model) {
+        std::vector<PyFinding> findings;
+        for (const varndel::Finding& f : varndel::ValidateModel(*model.data)) {
+          findings.push_back({f.severity == varndel::Severity::kError ? "error" : "warning", f.element, f.message});
+        }
+        return findings;
+      },
+      py::arg("model"));
+  m.def("optimize", &Optimize, py::arg("model"), py::kw_only(), py::arg("lods") = std::vector<float>{},
+        py::arg("overdraw") = true);
+}

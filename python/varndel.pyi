@@ -1,0 +1,142 @@
+"""Compile, read, check, optimise and play Varndel compiled models (.staticbin, .animbin)."""
+
+import os
+from typing import Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Buffer = Union[bytes, bytearray, memoryview]
+
+class FormatError(ValueError):
+    """A compiled file the reader refuses."""
+
+    offset: int
+    """Byte offset of the offending field."""
+    field: str
+    """The field, for example "meshes[2].indices"; empty when the file could not be read at all."""
+    message: str
+    """The reader's sentence."""
+
+class CompileError(RuntimeError):
+    """A compile that failed."""
+
+    exit_code: int
+    """Varndel's exit code: -1 (a stage failed) or -666 (the read-back differed)."""
+    log: list[str]
+    """The lines of Logs/Log.txt of the run."""
+
+class Model:
+    """A compiled model. Arrays of its meshes view its records and keep them alive."""
+
+    @property
+    def animated(self) -> bool: ...
+    @property
+    def flip_uvs(self) -> bool: ...
+    @property
+    def texture_count(self) -> int:
+        """Distinct texture paths of the whole model."""
+    @property
+    def meshes(self) -> list[Mesh]: ...
+    @property
+    def animation(self) -> Animation:
+        """Empty unless the model is animated."""
+
+class Mesh:
+    """One mesh. Every array is a writable view into the model's records: no copy."""
+
+    @property
+    def positions(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def normals(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def uvs(self) -> npt.NDArray[np.float32]:
+        """(n, 2)"""
+    @property
+    def tangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bitangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bone_ids(self) -> npt.NDArray[np.int32]:
+        """(n, 4); negative: a free slot."""
+    @property
+    def weights(self) -> npt.NDArray[np.float32]:
+        """(n, 4)"""
+    @property
+    def vertices(self) -> npt.NDArray[np.void]:
+        """(n,) structured array over the 88-byte records: position, normal, uv, tangent, bitangent, bone_ids, weights."""
+    @property
+    def indices(self) -> npt.NDArray[np.uint32]:
+        """(m,)"""
+    @property
+    def textures(self) -> list[tuple[str, int]]:
+        """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals)."""
+
+class Animation:
+    @property
+    def duration(self) -> float:
+        """Ticks."""
+    @property
+    def ticks_per_second(self) -> float:
+        """As played: 25 when the file says 0."""
+    @property
+    def nodes(self) -> list[str]:
+        """Node names, depth-first pre-order."""
+    @property
+    def bones(self) -> list[str]:
+        """Bone-info names, in the order of the palette's matrices."""
+
+class Finding:
+    """One finding of validate()."""
+
+    severity: str
+    """"error" or "warning"."""
+    element: str
+    """Where, for example "mesh 2 index 17"."""
+    path: str
+    """The same as element."""
+    message: str
+
+class AnimationPlayer:
+    """One playing instance of an animation; not to be shared between threads."""
+
+    def __init__(self, animation: Animation) -> None: ...
+    @property
+    def bone_count(self) -> int: ...
+    @property
+    def node_count(self) -> int: ...
+    def evaluate(self, ticks: float, out: Optional[npt.NDArray[np.float32]] = None) -> npt.NDArray[np.float32]:
+        """The skinning matrices at ticks, (bones, 4, 4) indexed [bone, row, column]; written into out when given
+        (fastest with an array evaluate returned)."""
+    def skin(
+        self, mesh: Mesh, palette: npt.ArrayLike
+    ) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]:
+        """The mesh's positions and normals, (n, 3) each, skinned with the palette of evaluate."""
+
+def compile(path: _Path, *, animated: bool = False, flip_uvs: bool = False, output_name: Optional[str] = None) -> Model:
+    """Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, in process, and reads the
+    file it wrote. Raises CompileError when the run fails."""
+
+def read(path: _Path) -> Model:
+    """Reads a compiled file. Raises FormatError."""
+
+def read_bytes(data: _Buffer) -> Model:
+    """Decodes a compiled file's bytes. Raises FormatError."""
+
+def write(model: Model, path: _Path) -> None:
+    """Writes the model's file bytes to path, through a checked temporary file. Raises OSError."""
+
+def write_bytes(model: Model) -> bytes:
+    """The model's file bytes."""
+
+def validate(model: Model) -> list[Finding]:
+    """Every finding, errors first, as `varndel-inspect check` judges the model."""
+
+def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True) -> list[Model]:
+    """Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio.
+    Warnings go to the warnings module. Arrays taken before keep the values from before."""
