@@ -19,6 +19,7 @@
 
 #include <varndel/optimize.h>
 
+#include "extract/textures.h"
 #include "log/log.h"
 #include "model/model.h"
 #include "opt/files.h"
@@ -149,6 +150,29 @@ void DiscardEdgeOutputs(const EdgeRequest& request) {
     fs::remove(TemporaryPathFor(lod), ignored);
     fs::remove(lod, ignored);
   }
+  if (!request.texturesDirectory.empty()) {
+    fs::remove_all(TemporaryTexturesDirectory(request.texturesDirectory), ignored);
+    fs::remove_all(request.texturesDirectory, ignored);
+  }
+  if (!request.texturesManifest.empty()) fs::remove(request.texturesManifest, ignored);
+}
+
+// The embedded textures that the converted model references, as
+// CollectEmbeddedTextures finds them; a file the import may not see is no
+// file here either.
+static std::vector<ExtractedTexture> CollectEdgeTextures(const aiScene& scene, const ModelContainer& mc,
+                                                         const EdgeRequest& request,
+                                                         const std::set<std::string>& opened, std::ostream& warnings) {
+  const auto exists = [&request](const std::string& path) {
+    std::error_code ignored;
+    return (!request.declaredInputs || request.declaredInputs->count(NormalPath(path)) != 0) &&
+           fs::is_regular_file(path, ignored);
+  };
+  std::vector<std::string> clashes;
+  std::vector<ExtractedTexture> textures =
+      CollectEmbeddedTextures(scene, mc.loadedTextures, ImportedBytes(opened), exists, clashes);
+  for (const std::string& clash : clashes) warnings << "varndel-edge: warning: " << clash << '\n';
+  return textures;
 }
 
 // varndel-opt's step on the container's meshes, through the reader's model:
@@ -222,7 +246,13 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   std::error_code error;
   fs::current_path(assetRoot, error);
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
-  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened, request.declaredInputs, undeclared));
+  std::vector<ExtractedTexture> textures;
+  SceneVisitor collectTextures;
+  if (!request.texturesDirectory.empty()) {
+    collectTextures = [&](const aiScene& scene) { textures = CollectEdgeTextures(scene, mc, request, opened, warnings); };
+  }
+  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(opened, request.declaredInputs, undeclared),
+                       collectTextures);
   fs::current_path(logDir);
   if (!undeclared.empty()) throw UndeclaredInputsError(std::move(undeclared));
   if (code == kSuccess) {
@@ -238,6 +268,10 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
 
   if (VerifyModelFile(temporary, mc, console)) return -666;
   if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
+  if (!request.texturesDirectory.empty()) {
+    WriteTexturesDirectory(textures, request.texturesDirectory);
+    if (!request.texturesManifest.empty()) WriteTexturesManifest(textures, request.texturesManifest);
+  }
   fs::rename(temporary, output);
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;
