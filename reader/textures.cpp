@@ -90,7 +90,7 @@ std::string ExtractedTextureName(std::string_view storedPath) {
     const bool reserved = length == 1 && std::string_view("<>:\"/\\|?*").find(char(byte)) != std::string_view::npos;
     if (length == 0 || control || reserved) {
       name += '_';
-      i += 1;
+      i += length == 0 ? 1 : length;
     } else {
       name.append(raw.substr(i, length));
       i += length;
