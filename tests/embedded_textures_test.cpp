@@ -102,6 +102,26 @@ TEST(EmbeddedTextures, ExtractedBesideTheCompiledFileFoundByCheckAndDrawnByRende
   }
 }
 
+TEST(EmbeddedTextures, AFailedModelLeavesNoTexturesAndTheManifestNeedsTheDirectory) {
+  ScratchDir dir;
+  WriteFile(dir.path / "broken.obj", "v 1 2\nf 1 2 3 4 5\n");
+  fs::create_directories(dir.path / "out" / "broken.textures");
+  WriteFile(dir.path / "out" / "broken.textures" / "0.png", "from an earlier build");
+  WriteFile(dir.path / "out" / "broken.textures.txt", "0.png\n");
+  const std::vector<std::string> positional = {"0", "0", dir.path.string(), "broken.obj", "out/broken.staticbin", "log"};
+  std::vector<std::string> args = {"--extract-textures", "out/broken.textures", "--textures-manifest",
+                                   "out/broken.textures.txt"};
+  args.insert(args.end(), positional.begin(), positional.end());
+  EXPECT_EQ(RunEdge(args, dir.path).exitCode, 255);
+  EXPECT_EQ(ListNames(dir.path / "out"), std::vector<std::string>{});  // nothing stale, nothing temporary
+
+  args = {"--textures-manifest", "out/m.txt"};
+  args.insert(args.end(), positional.begin(), positional.end());
+  const RunResult usage = RunEdge(args, dir.path);
+  EXPECT_EQ(usage.exitCode, 2);
+  EXPECT_NE(usage.err.find("--textures-manifest needs --extract-textures"), std::string::npos) << usage.err;
+}
+
 // An aiTexture owning its data (aiTexture's destructor frees pcData).
 struct TextureSpec {
   unsigned width = 0, height = 0;
