@@ -112,7 +112,9 @@ std::vector<ExtractedTexture> CollectEmbeddedTextures(const aiScene& scene, cons
                                                       uint64_t inputBytes, const FileExists& exists,
                                                       std::vector<std::string>& warnings) {
   std::vector<ExtractedTexture> textures;
-  std::map<std::string, const aiTexture*> written;  // file name -> its texture
+  // File names compared as Windows and macOS compare them (ASCII case
+  // folded), so that the directory is the same everywhere.
+  std::map<std::string, std::pair<std::string, const aiTexture*>> written;  // folded name -> name, texture
   for (const std::string& stored : storedPaths) {
     const aiTexture* texture = nullptr;
     std::string name, label;
@@ -134,10 +136,12 @@ std::vector<ExtractedTexture> CollectEmbeddedTextures(const aiScene& scene, cons
     if (texture == nullptr) continue;
     EncodedImage image = EncodeEmbeddedTexture(*texture, inputBytes, label);
     if (index) name = std::to_string(*index) + "." + image.extension;
-    const auto [slot, inserted] = written.emplace(name, texture);
+    std::string folded = name;
+    for (char& c : folded) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    const auto [slot, inserted] = written.emplace(folded, std::make_pair(name, texture));
     if (!inserted) {
-      if (slot->second != texture) {
-        warnings.push_back(label + " is not extracted: another embedded texture is written as " + name);
+      if (slot->second.second != texture) {
+        warnings.push_back(label + " is not extracted: another embedded texture is written as " + slot->second.first);
       }
       continue;
     }

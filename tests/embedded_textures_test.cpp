@@ -179,7 +179,8 @@ TEST(EmbeddedTextures, NamesComeFromTheNumberOrAreMadeSafe) {
       {4, 0, "png", 1, "C:\\art\\..\\evil\x01name.png"},
       {4, 0, "png", 1, "up/.."},
       {4, 0, "png", 1, "beside.png"},
-      {4, 0, "png", 1, "never.png"},  // referenced by no path
+      {4, 0, "png", 1, "never.png"},      // referenced by no path
+      {4, 0, "png", 1, "EVIL_NAME.png"},  // but for case, the name "evil_name.png" gets
   });
   const std::vector<std::string> stored = {"m\\*0", "*1", "*2", "*9", "m\\evil\x01name.png", "m\\..", "m\\beside.png",
                                            "m\\missing.png", "m\\*x"};
@@ -190,7 +191,17 @@ TEST(EmbeddedTextures, NamesComeFromTheNumberOrAreMadeSafe) {
     names.push_back(texture.name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"0.bin", "1.jpg", "2.bin", "evil_name.png", "__"}));
-  EXPECT_TRUE(warnings.empty());
+  EXPECT_EQ(warnings, (std::vector<std::string>{}));
+  // A clash: the first texture written under a name keeps it.
+  warnings.clear();
+  const std::vector<std::string> clashing = {"m\\evil\x01name.png", "m\\EVIL_NAME.png"};
+  names.clear();
+  for (const ExtractedTexture& texture : CollectEmbeddedTextures(*scene, clashing, 100, exists, warnings)) {
+    names.push_back(texture.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"evil_name.png"}));
+  EXPECT_EQ(warnings, (std::vector<std::string>{"embedded texture 'EVIL_NAME.png' is not extracted: another "
+                                                "embedded texture is written as evil_name.png"}));
 }
 
 TEST(EmbeddedTextures, SizesPastTheImportedBytesAreRefused) {
