@@ -7,12 +7,15 @@
 #     [OUTPUT_DIRECTORY <dir>]    # default: ${CMAKE_CURRENT_BINARY_DIR}
 #     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
+#     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
 #     [ALL])                      # add <target> to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
 # ASSET_ROOT>` run in ASSET_ROOT writes. Logs go to
 # <binary dir>/varndel-logs/<target>/<stem>/Logs/Log.txt; each edge's depfile
 # lists the files its import opened (an OBJ's .mtl, a glTF's buffers, ...).
+# With EXTRACT_TEXTURES each edge also rewrites <stem>.textures/ and its
+# manifest <stem>.textures.txt, the file the build tracks for the directory.
 include_guard(GLOBAL)
 
 # Functions keep the policies in effect where they are defined. Depfile paths
@@ -23,7 +26,8 @@ cmake_policy(VERSION 3.20)
 cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE" "OUTPUT_DIRECTORY;ASSET_ROOT" "MODELS;LODS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES" "OUTPUT_DIRECTORY;ASSET_ROOT"
+                        "MODELS;LODS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -89,6 +93,8 @@ function(varndel_add_models target)
   endif()
 
   set(outputs)
+  set(manifests)
+  set(texture_dirs)
   set(stems)
   foreach(model IN LISTS arg_MODELS)
     cmake_path(ABSOLUTE_PATH model BASE_DIRECTORY "${CMAKE_CURRENT_SOURCE_DIR}" NORMALIZE OUTPUT_VARIABLE source)
@@ -137,10 +143,20 @@ function(varndel_add_models target)
     if(NOT CMAKE_HOST_WIN32 AND source MATCHES "[\\]")
       set(model_dependency)
     endif()
+    # A directory is no output Ninja can clean, so the manifest beside it
+    # stands for it.
+    set(texture_options)
+    set(texture_outputs)
+    if(arg_EXTRACT_TEXTURES)
+      set(texture_options --extract-textures "${output_dir}/${stem}.textures"
+                          --textures-manifest "${output_dir}/${stem}.textures.txt")
+      set(texture_outputs "${output_dir}/${stem}.textures.txt")
+      list(APPEND texture_dirs "${output_dir}/${stem}.textures")
+    endif()
     add_custom_command(
-      OUTPUT "${output}" ${lod_outputs}
-      COMMAND ${launch} ${options} ${animated} ${flip} "${root}" "${relative}" "${output}" "${log_dir}" "${depfile}"
-              "${depfile_target}"
+      OUTPUT "${output}" ${lod_outputs} ${texture_outputs}
+      COMMAND ${launch} ${options} ${texture_options} ${animated} ${flip} "${root}" "${relative}" "${output}"
+              "${log_dir}" "${depfile}" "${depfile_target}"
       # The log and the depfile are the edge's files too: declared, so that
       # a remote executor brings them back.
       BYPRODUCTS "${log_dir}/Logs/Log.txt" "${depfile}"
@@ -149,14 +165,17 @@ function(varndel_add_models target)
       COMMENT "Compiling model ${relative}"
       VERBATIM)
     list(APPEND outputs "${output}" ${lod_outputs})
+    list(APPEND manifests ${texture_outputs})
   endforeach()
 
   set(all)
   if(arg_ALL)
     set(all ALL)
   endif()
-  add_custom_target(${target} ${all} DEPENDS ${outputs})
+  add_custom_target(${target} ${all} DEPENDS ${outputs} ${manifests})
   set_property(TARGET ${target} PROPERTY VARNDEL_OUTPUTS "${outputs}")
+  set_property(TARGET ${target} PROPERTY VARNDEL_TEXTURE_DIRECTORIES "${texture_dirs}")
+  set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${texture_dirs})
 endfunction()
 
 cmake_policy(POP)

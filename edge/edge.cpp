@@ -19,6 +19,7 @@
 
 #include <varndel/optimize.h>
 
+#include "extract/textures.h"
 #include "log/log.h"
 #include "model/model.h"
 #include "opt/files.h"
@@ -28,6 +29,16 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string NormalPath(const fs::path& path) { return fs::absolute(path).lexically_normal().string(); }
+
+// A name as the lists of declared and existing files hold it. The import runs
+// in the asset root, and the working directory's own path has its links
+// resolved (outside a sandbox, Bazel's execution root links each top
+// directory into the source tree), so a relative name is joined to the asset
+// root as the edge was given it.
+std::string DeclaredForm(const fs::path& assetRoot, const std::string& file) {
+  const fs::path path(file);
+  return (path.is_relative() ? assetRoot / path : path).lexically_normal().string();
+}
 
 // Assimp's own file access, noting each file that was actually opened. With
 // a list of declared inputs, any other file is absent to the import (as a
@@ -48,7 +59,7 @@ class RecordingIOSystem : public Assimp::DefaultIOSystem {
         undeclaredLookedFor_(undeclaredLookedFor) {}
   bool Exists(const char* file) const override {
     if (!lists_.declared) return DefaultIOSystem::Exists(file);
-    const std::string key = DeclaredForm(file);
+    const std::string key = KeyOf(file);
     if (lists_.declared->count(key) != 0) return DefaultIOSystem::Exists(file);
     // Without a list of known files an existence test stays silent, as before.
     if (lists_.known && lists_.known->count(key) != 0) undeclaredLookedFor_.insert(key);
@@ -56,7 +67,7 @@ class RecordingIOSystem : public Assimp::DefaultIOSystem {
   }
   Assimp::IOStream* Open(const char* file, const char* mode) override {
     if (lists_.declared) {
-      const std::string key = DeclaredForm(file);
+      const std::string key = KeyOf(file);
       if (lists_.declared->count(key) == 0) {
         if (!lists_.known || lists_.known->count(key) != 0) undeclaredOpened_.insert(key);
         return nullptr;
@@ -68,14 +79,7 @@ class RecordingIOSystem : public Assimp::DefaultIOSystem {
   }
 
  private:
-  // A name as the lists hold it. The import runs in the asset root, and the
-  // working directory's own path has its links resolved (outside a sandbox,
-  // Bazel's execution root links each top directory into the source tree),
-  // so a relative name is joined to the asset root as the edge was given it.
-  std::string DeclaredForm(const char* file) const {
-    const fs::path path(file);
-    return (path.is_relative() ? assetRoot_ / path : path).lexically_normal().string();
-  }
+  std::string KeyOf(const char* file) const { return DeclaredForm(assetRoot_, file); }
 
   fs::path assetRoot_;
   Lists lists_;
@@ -174,6 +178,29 @@ void DiscardEdgeOutputs(const EdgeRequest& request) {
     fs::remove(TemporaryPathFor(lod), ignored);
     fs::remove(lod, ignored);
   }
+  if (!request.texturesDirectory.empty()) {
+    fs::remove_all(TemporaryTexturesDirectory(request.texturesDirectory), ignored);
+    fs::remove_all(request.texturesDirectory, ignored);
+  }
+  if (!request.texturesManifest.empty()) fs::remove(request.texturesManifest, ignored);
+}
+
+// The embedded textures that the converted model references, as
+// CollectEmbeddedTextures finds them; a file the import may not see is no
+// file here either.
+static std::vector<ExtractedTexture> CollectEdgeTextures(const aiScene& scene, const ModelContainer& mc,
+                                                         const EdgeRequest& request, const fs::path& assetRoot,
+                                                         const std::set<std::string>& opened, std::ostream& warnings) {
+  const auto exists = [&](const std::string& path) {
+    std::error_code ignored;
+    return (!request.declaredInputs || request.declaredInputs->count(DeclaredForm(assetRoot, path)) != 0) &&
+           fs::is_regular_file(path, ignored);
+  };
+  std::vector<std::string> clashes;
+  std::vector<ExtractedTexture> textures =
+      CollectEmbeddedTextures(scene, mc.loadedTextures, ImportedBytes(opened), exists, clashes);
+  for (const std::string& clash : clashes) warnings << "varndel-edge: warning: " << clash << '\n';
+  return textures;
 }
 
 // varndel-opt's step on the container's meshes, through the reader's model:
@@ -248,9 +275,18 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   std::error_code error;
   fs::current_path(assetRoot, error);
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
-  int code = LoadModel(mc, std::make_unique<RecordingIOSystem>(
-                               assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles},
-                               opened, undeclaredOpened, undeclaredLookedFor));
+  std::vector<ExtractedTexture> textures;
+  SceneVisitor collectTextures;
+  if (!request.texturesDirectory.empty()) {
+    collectTextures = [&](const aiScene& scene) {
+      textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened, warnings);
+    };
+  }
+  int code = LoadModel(mc,
+                       std::make_unique<RecordingIOSystem>(
+                           assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles}, opened,
+                           undeclaredOpened, undeclaredLookedFor),
+                       collectTextures);
   fs::current_path(logDir);
   if (!undeclaredOpened.empty() || !undeclaredLookedFor.empty()) {
     throw UndeclaredInputsError(std::move(undeclaredOpened), std::move(undeclaredLookedFor));
@@ -268,6 +304,10 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
 
   if (VerifyModelFile(temporary, mc, console)) return -666;
   if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
+  if (!request.texturesDirectory.empty()) {
+    WriteTexturesDirectory(textures, request.texturesDirectory);
+    if (!request.texturesManifest.empty()) WriteTexturesManifest(textures, request.texturesManifest);
+  }
   fs::rename(temporary, output);
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;

@@ -33,6 +33,8 @@ struct EdgeRequest {
   std::optional<std::set<std::string>> knownFiles;
   bool optimize = false;      // run varndel-opt's step before writing
   std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
+  std::string texturesDirectory;  // when set, receives the embedded textures (extract/textures.h)
+  std::string texturesManifest;   // when set (with texturesDirectory), lists that directory's files
 };
 
 // The import opened, or looked for, files that are not among the declared
@@ -50,7 +52,7 @@ struct UndeclaredInputsError : std::runtime_error {
 // UndeclaredInputsError.
 int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& warnings);
 
-// Removes the outputs (LOD files included) and this process's temporary
+// Removes the outputs (LOD files and extracted textures included) and this process's temporary
 // files, if present.
 void DiscardEdgeOutputs(const EdgeRequest& request);
 

@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
     "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]] [--optimize [--lod <ratio>]...]\n"
-    "                    <isAnimatedModel> <flipUVs>\n"
+    "                    [--extract-textures <dir> [--textures-manifest <file>]] <isAnimatedModel> <flipUVs>\n"
     "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
@@ -31,6 +31,14 @@ static constexpr const char* kUsage =
     "from 1, with the achieved errors in <logDir>/lods.txt.\n"
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
+    "\n"
+    "--extract-textures <dir>: <dir> is made to hold exactly the embedded textures the model\n"
+    "references (created even when there are none; whatever it held is replaced): a reference\n"
+    "*N as <N>.<ext>, an embedded file name as its last component made safe, unless the stored\n"
+    "path names an existing file. The compiled bytes do not change. varndel-inspect finds these\n"
+    "files when <dir> is <output stem>.textures beside <output>. An embedded texture larger\n"
+    "than the imported files can hold fails the model. --textures-manifest <file> lists the\n"
+    "files written, one per line.\n"
     "\n"
     "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
     "working directory, or absolute). The import may open no other file: any other is\n"
@@ -72,6 +80,10 @@ int main(int argc, char** argv) {
       existingList = argv[++first];
     } else if (std::strcmp(argv[first], "--package") == 0 && first + 1 < argc) {
       package = argv[++first];
+    } else if (std::strcmp(argv[first], "--extract-textures") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
+      request.texturesDirectory = fs::absolute(argv[++first]).string();
+    } else if (std::strcmp(argv[first], "--textures-manifest") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
+      request.texturesManifest = fs::absolute(argv[++first]).string();
     } else if (std::strcmp(argv[first], "--optimize") == 0) {
       request.optimize = true;
     } else if (std::strcmp(argv[first], "--lod") == 0 && first + 1 < argc) {
@@ -93,6 +105,10 @@ int main(int argc, char** argv) {
   }
   if (!request.lods.empty() && !request.optimize) {
     std::cerr << "varndel-edge: --lod needs --optimize\n";
+    return kUsageError;
+  }
+  if (!request.texturesManifest.empty() && request.texturesDirectory.empty()) {
+    std::cerr << "varndel-edge: --textures-manifest needs --extract-textures\n";
     return kUsageError;
   }
   const int positional = argc - first;

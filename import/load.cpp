@@ -177,7 +177,7 @@ int LoadModel() { return LoadModel(modelContainer); }
 
 int LoadModel(ModelContainer& mc) { return LoadModel(mc, nullptr); }
 
-int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io) {
+int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io, const SceneVisitor& visit) {
   const std::string& path = PathToOpen(mc);
   // POSIX lets Assimp open a directory and read it as an empty model; refuse
   // it as the open failure it is.
@@ -193,5 +193,7 @@ int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io) {
     LogError("Assimp read file error! %s\n", importer.GetErrorString());
     return kImportFailed;
   }
-  return ConvertScene(*scene, mc);
+  const int code = ConvertScene(*scene, mc);
+  if (code == kSuccess && visit) visit(*scene);
+  return code;
 }

@@ -2,6 +2,8 @@
 // would load them (varndel::ValidateModel, plus the texture files), one line
 // per finding.
 #include <CLI/CLI.hpp>
+#include <varndel/textures.h>
+
 #include <iostream>
 
 #include "inspect/commands.h"
@@ -12,10 +14,13 @@ namespace inspect {
 
 std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path) {
   return varndel::ValidateModel(model, [&path](const std::string& stored) {
-    if (!ResolveTexturePath(stored, path).empty()) return std::string();
+    std::vector<std::string> candidates;
+    if (varndel::ResolveTexture(stored, path, &candidates)) return std::string();
     std::string tried;
-    for (const std::string& candidate : TextureCandidates(stored, path)) {
-      tried += (tried.empty() ? "" : ", ") + QuoteName(candidate);
+    for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + QuoteName(candidate);
+    if (varndel::EmbeddedTextureIndex(stored)) {
+      return "embedded texture not extracted (no " + tried +
+             "); compile with varndel-edge --extract-textures, or EXTRACT_TEXTURES in varndel_add_models";
     }
     return "file not found; tried " + tried;
   });

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
+#include <varndel/textures.h>
 
 #include <cstdio>
 #include <iostream>
@@ -84,7 +85,11 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
     out << "  gpu     " << FormatStats(varndel::AnalyzeMesh(mesh, stats), stats) << "\n";
     for (const varndel::TextureRef& texture : mesh.textures) {
       out << "  texture " << QuoteName(texture.path) << " type " << int(texture.type) << " ("
-          << TextureTypeName(texture.type) << ")\n";
+          << TextureTypeName(texture.type) << ")";
+      if (const std::optional<std::string> file = varndel::ResolveTexture(texture.path, path)) {
+        out << " -> " << QuoteName(*file);
+      }
+      out << "\n";
     }
   }
   if (model.animated) WriteAnimation(out, model.animation, palette);

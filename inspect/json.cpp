@@ -9,6 +9,7 @@
 // its exact bytes in hexadecimal. Non-finite floats are written as null.
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
+#include <varndel/textures.h>
 
 #include <algorithm>
 #include <charconv>
@@ -181,7 +182,8 @@ void WriteStats(JsonWriter& json, const varndel::MeshData& mesh, bool overdraw) 
   if (overdraw) figure("overdraw", stats.hasOverdraw, stats.overdraw);
 }
 
-void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, bool full, bool overdraw) {
+void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, bool full, bool overdraw,
+               const std::string& compiledFile) {
   json.BeginObject();
   json.Key("vertices").Unsigned(mesh.vertices.size());
   json.Key("indices").Unsigned(mesh.indices.size());
@@ -190,6 +192,11 @@ void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, 
     json.BeginObject(true);
     json.NameField("path", texture.path);
     json.Key("type").Unsigned(texture.type);
+    if (!compiledFile.empty()) {
+      if (const std::optional<std::string> file = varndel::ResolveTexture(texture.path, compiledFile)) {
+        json.NameField("file", *file);
+      }
+    }
     json.EndObject();
   }
   json.EndArray();
@@ -284,7 +291,8 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
 
 }  // namespace
 
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod) {
+void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod,
+               const std::string& compiledFile) {
   Box overall;
   const std::vector<Box> boxes = MeshBounds(model, overall);
 
@@ -297,7 +305,7 @@ void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, b
   if (lod != 0) json.Key("lod").Unsigned(lod);
   WriteBounds(json, overall);
   json.Key("meshes").BeginArray();
-  for (size_t m = 0; m < model.meshes.size(); ++m) WriteMesh(json, model.meshes[m], boxes[m], full, full || stats);
+  for (size_t m = 0; m < model.meshes.size(); ++m) WriteMesh(json, model.meshes[m], boxes[m], full, full || stats, compiledFile);
   json.EndArray();
   if (model.animated) WriteAnimation(json, model.animation, full);
   json.EndObject();
@@ -320,7 +328,7 @@ int RunJson(int argc, char** argv) {
   varndel::Model model;
   uint64_t bytes = 0;
   if (!inspect::LoadModelFile("json", file, model, bytes)) return inspect::kExitUnreadable;
-  inspect::WriteJson(std::cout, model, bytes, full, stats, varndel::LodLevelOf(file));
+  inspect::WriteJson(std::cout, model, bytes, full, stats, varndel::LodLevelOf(file), file);
   std::cout.flush();
   return std::cout ? inspect::kExitOk : inspect::kExitUnreadable;
 }

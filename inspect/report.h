@@ -22,9 +22,10 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
 
 // json: one JSON document, ending in a newline. full adds every vertex,
 // index, key, node and matrix; full or stats each mesh's overdraw; lod, when
-// not 0, is the level the file name says.
+// not 0, is the level the file name says. With compiledFile, each texture
+// entry whose file varndel::ResolveTexture finds gets its "file".
 void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats = false,
-               size_t lod = 0);
+               size_t lod = 0, const std::string& compiledFile = std::string());
 
 // check: one finding line, grouped (several occurrences of one defect in
 // one element give one Finding).

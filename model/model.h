@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -169,9 +170,11 @@ unsigned ImportFlags(bool flipUVs);
 
 int LoadModel();
 int LoadModel(ModelContainer& mc);
+// Sees the imported scene after a successful conversion, while it still lives.
+using SceneVisitor = std::function<void(const aiScene& scene)>;
 // As above, with every file the import opens going through io (null: Assimp's
-// default file access).
-int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io);
+// default file access), and the scene shown to visit when given.
+int LoadModel(ModelContainer& mc, std::unique_ptr<Assimp::IOSystem> io, const SceneVisitor& visit = nullptr);
 
 // Turns an imported scene into the container (animation, model directory,
 // meshes). Returns 0, or 4 when the scene's indices point outside its arrays.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace varndel::file_access {
 
@@ -127,6 +128,23 @@ std::FILE* CreateNewFile(const std::string& path) {
   if (file == nullptr) close(fd);
 #endif
   return file;
+}
+
+bool IsRegularFile(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_regular_file(path, ignored);
+}
+
+std::vector<std::string> ListRegularFiles(const std::string& directory) {
+  std::vector<std::string> names;
+  std::error_code error;
+  std::filesystem::directory_iterator entry(directory, error);
+  for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+    std::error_code ignored;
+    if (entry->is_regular_file(ignored)) names.push_back(entry->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace varndel::file_access

@@ -1,5 +1,6 @@
 // The platform's file calls behind one seam (file_access.cpp): reading a
-// whole regular file, and creating a new file that nothing else holds.
+// whole regular file, creating a new file that nothing else holds, and
+// looking for files by name.
 // Internal to the project: the reader library uses the first, the tools
 // the second. Not an installed header.
 #pragma once
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace varndel::file_access {
 
@@ -23,5 +25,13 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& r
 // there: never opens an existing file and never follows a symbolic link.
 // Null (with errno set) when it cannot.
 std::FILE* CreateNewFile(const std::string& path);
+
+// Whether path names a regular file (following symbolic links). Never
+// throws: a path that cannot be examined is no file.
+bool IsRegularFile(const std::string& path);
+
+// The names of the regular files directly in directory, sorted bytewise;
+// empty when it is no directory or cannot be listed.
+std::vector<std::string> ListRegularFiles(const std::string& directory);
 
 }  // namespace varndel::file_access

@@ -16,7 +16,8 @@ std::string FormatShortest(Real value) {
   return std::string(text, result.ptr);
 }
 
-// Length of the well-formed UTF-8 sequence at bytes[i], or 0.
+}  // namespace
+
 size_t Utf8SequenceLength(std::string_view bytes, size_t i) {
   const auto at = [&bytes](size_t k) { return static_cast<unsigned char>(bytes[k]); };
   const unsigned char lead = at(i);
@@ -43,6 +44,8 @@ size_t Utf8SequenceLength(std::string_view bytes, size_t i) {
   }
   return length;
 }
+
+namespace {
 
 void AppendHexByte(std::string& out, unsigned char byte) {
   static const char kDigits[] = "0123456789abcdef";

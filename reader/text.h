@@ -20,6 +20,9 @@ std::string FormatVector(const Array& values) {
   return text + ")";
 }
 
+// Length of the well-formed UTF-8 sequence at bytes[i] (i < bytes.size()),
+// or 0.
+size_t Utf8SequenceLength(std::string_view bytes, size_t i);
 // Whether bytes are well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);

@@ -7,14 +7,17 @@
 
 namespace {
 
-// The places tried for the missing 'tex\\gone.png'. Windows takes '/' and
-// '\\' as one separator, so there each place is tried once.
+// The places tried for the missing 'tex\\gone.png', the extracted textures
+// last. Windows takes '/' and '\\' as one separator, so there each place is
+// tried once.
 #ifdef _WIN32
-const std::string kTriedGone = "'tex\\gone.png'";
-const std::string kTriedGoneInModels = "'tex\\gone.png', 'models\\tex\\gone.png'";
+const std::string kTriedGone = "'tex\\gone.png', 'm.textures\\gone.png'";
+const std::string kTriedGoneInModels =
+    "'tex\\gone.png', 'models\\tex\\gone.png', 'models\\m.textures\\gone.png'";
 #else
-const std::string kTriedGone = "'tex/gone.png', 'tex\\gone.png'";
-const std::string kTriedGoneInModels = "'tex/gone.png', 'models/tex/gone.png', 'tex\\gone.png', 'models/tex\\gone.png'";
+const std::string kTriedGone = "'tex/gone.png', 'tex\\gone.png', 'm.textures/gone.png'";
+const std::string kTriedGoneInModels =
+    "'tex/gone.png', 'models/tex/gone.png', 'tex\\gone.png', 'models/tex\\gone.png', 'models/m.textures/gone.png'";
 #endif
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();

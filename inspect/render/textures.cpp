@@ -1,11 +1,12 @@
 // The texture cache of render: keyed by the file a stored path resolves to,
 // so that spellings such as "a/../t.png" and "b/../t.png" decode one image,
 // and bounded by the decoded bytes of all textures together.
+#include <varndel/textures.h>
+
 #include <filesystem>
 #include <list>
 #include <system_error>
 
-#include "inspect/commands.h"
 #include "inspect/common.h"
 #include "inspect/render/render.h"
 
@@ -18,15 +19,15 @@ const Texture* TextureCache::Find(const std::string& storedPath, const std::stri
   const auto known = byStoredPath_.find(storedPath);
   if (known != byStoredPath_.end()) return known->second;
   const Texture* texture = &checker_;
-  const std::string path = ResolveTexturePath(storedPath, compiledFile);
-  if (path.empty()) {
+  std::vector<std::string> candidates;
+  const std::optional<std::string> path = varndel::ResolveTexture(storedPath, compiledFile, &candidates);
+  if (!path) {
     std::string tried;
-    for (const std::string& candidate : TextureCandidates(storedPath, compiledFile))
-      tried += (tried.empty() ? "" : ", ") + inspect::QuoteName(candidate);
+    for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + inspect::QuoteName(candidate);
     warnings.push_back("diffuse texture " + inspect::QuoteName(storedPath) + " not found (tried " + tried +
                        "); drawing a checker instead");
   } else {
-    texture = Decode(path, warnings);
+    texture = Decode(*path, warnings);
   }
   byStoredPath_.emplace(storedPath, texture);
   return texture;

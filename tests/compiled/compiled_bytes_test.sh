@@ -19,7 +19,7 @@ cp -r "$root/examples/." "$work/examples/"
 cp -r "$root/tests/fixtures/." "$work/fixtures/"
 cd "$work"
 
-models=$(find examples fixtures -type f \( -name '*.obj' -o -name '*.OBJ' -o -name '*.gltf' -o -name '*.bvh' \) | LC_ALL=C sort)
+models=$(find examples fixtures -type f \( -name '*.obj' -o -name '*.OBJ' -o -name '*.gltf' -o -name '*.glb' -o -name '*.fbx' -o -name '*.bvh' \) | LC_ALL=C sort)
 actual="$work/actual.sha256"
 : >"$actual"
 for model in $models; do

@@ -136,6 +136,38 @@ out=$(build "$work/opt-build") || { echo "$out"; fail "the rebuild of a deleted 
 [ "$(count "$out" characters/walker.gltf)" = 1 ] || fail "deleting walker.lod1.animbin should rerun its edge:"$'\n'"$out"
 expect_same "$work/opt-build/optimized/walker.lod1.animbin" "$work/opt-ref/walker.lod1.animbin"
 
+# EXTRACT_TEXTURES: the embedded textures in <stem>.textures/ beside the
+# output; once the model no longer references one, the rebuild drops it.
+fixtures=$(dirname "$examples")/tests/fixtures
+tex_src=$work/tex-src
+mkdir -p "$tex_src/models"
+cp "$fixtures/embedded.gltf" "$tex_src/models/"
+cat >"$tex_src/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.20)
+project(EmbeddedTextures NONE)
+find_package(Varndel CONFIG REQUIRED)
+varndel_add_models(embedded ALL EXTRACT_TEXTURES MODELS models/embedded.gltf)
+CMAKE
+tex=$work/tex-build
+configure "$tex" "$tex_src" || { cat "$tex.configure.log"; fail "EXTRACT_TEXTURES does not configure"; }
+out=$(build "$tex") || { echo "$out"; fail "the EXTRACT_TEXTURES build failed"; }
+[ "$(ls "$tex/embedded.textures" | tr '\n' ' ')" = "0.png 1.png " ] ||
+  fail "expected 0.png and 1.png in embedded.textures: $(ls "$tex/embedded.textures")"
+expect_same "$tex/embedded.textures/0.png" "$fixtures/embedded_texture.png"
+(cd "$tex_src" && "$prefix/bin/Varndel" 0 0 models/embedded.gltf >/dev/null) || fail "direct run of embedded.gltf failed"
+expect_same "$tex/embedded.staticbin" "$tex_src/models/embedded.staticbin"
+rm -rf "$tex_src/models/embedded.staticbin" "$tex_src/Logs"
+out=$(build "$tex") || { echo "$out"; fail "the no-op EXTRACT_TEXTURES build failed"; }
+[ "$(count "$out" "")" = 0 ] || fail "a build with nothing changed extracted again:"$'\n'"$out"
+sleep 1.1
+sed -i 's/"material": 1/"material": 0/' "$tex_src/models/embedded.gltf"
+out=$(build "$tex") || { echo "$out"; fail "the build after changing embedded.gltf failed"; }
+[ "$(count "$out" models/embedded.gltf)" = 1 ] || fail "changing embedded.gltf should recompile it:"$'\n'"$out"
+[ "$(ls -A "$tex/embedded.textures")" = "0.png" ] ||
+  fail "the texture no mesh references any more survived: $(ls -A "$tex/embedded.textures")"
+[ "$(cat "$tex/embedded.textures.txt")" = "0.png" ] || fail "the manifest does not list 0.png alone"
+[ -z "$(find "$tex" -name '*.tmp')" ] || fail "extraction left temporary files: $(find "$tex" -name '*.tmp')"
+
 # An asset directory whose name holds a backslash, a space, a '#' and a '$':
 # the depfile lists the model and its side file so that Ninja and GNU Make
 # read them back, so the build succeeds and a second build does nothing.
