@@ -10,12 +10,16 @@
         flip_uvs = False,
         asset_root = "",             # package-relative
         output_directory = "",       # package-relative, below bazel-bin
+        optimize = False,            # the GPU-order step
+        extract_textures = False,    # also <stem>.textures/, the embedded images
     )
 
 Each model is one action with one output, <output_directory>/<stem>.staticbin
 (.animbin when animated): the bytes that `Varndel <animated> <flip> <model>`
 writes when run in the asset root with the model's path relative to it, which
-are also what the CMake function varndel_add_models gives.
+are also what the CMake function varndel_add_models gives. With
+extract_textures, the action also fills the directory <stem>.textures beside
+it (a tree artifact) with each embedded texture that the model references.
 
 The action sees only declared files, and the build step is told which they are
 and which other files exist in the package: an import that opens an undeclared
@@ -120,6 +124,13 @@ def _varndel_models_impl(ctx):
         stems[stem.lower()] = src.short_path
 
         output = ctx.actions.declare_file(_join(ctx.attr.output_directory, stem + extension))
+        outputs.append(output)
+        textures = None
+        if ctx.attr.extract_textures:
+            # A tree artifact: Bazel empties it before each run, so a texture
+            # from an earlier build of the model never survives.
+            textures = ctx.actions.declare_directory(_join(ctx.attr.output_directory, stem + ".textures"))
+            outputs.append(textures)
         inputs = [src] + [f for f in ctx.files.data if f != src and _is_below(f.path, model_dir)]
         inputs += [f for f in shared if f != src]
         input_list = ctx.actions.declare_file("_varndel/%s/%s.inputs" % (ctx.label.name, stem))
@@ -133,6 +144,8 @@ def _varndel_models_impl(ctx):
         args.add("--package", package_dir or ".")
         if ctx.attr.optimize:
             args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
+        if textures:
+            args.add("--extract-textures", textures.path)
         args.add("1" if ctx.attr.animated else "0")
         args.add("1" if ctx.attr.flip_uvs else "0")
         args.add(root or ".")
@@ -143,11 +156,10 @@ def _varndel_models_impl(ctx):
             executable = ctx.executable.tool,
             arguments = [args],
             inputs = inputs + [input_list, existing_lists[model_dir], ctx.file.fingerprint],
-            outputs = [output],
+            outputs = [output] + ([textures] if textures else []),
             mnemonic = "VarndelModel",
             progress_message = "Compiling model %s" % relative,
         )
-        outputs.append(output)
     return [DefaultInfo(files = depset(outputs))]
 
 _varndel_models = rule(
@@ -160,6 +172,7 @@ _varndel_models = rule(
         "asset_root": attr.string(),
         "output_directory": attr.string(),
         "optimize": attr.bool(),
+        "extract_textures": attr.bool(),
         # Package-relative names of the package's files (the macro globs them).
         "existing": attr.string_list(),
         "fingerprint": attr.label(default = "@varndel_tools//:fingerprint", allow_single_file = True),

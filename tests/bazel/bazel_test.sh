@@ -14,7 +14,7 @@
 # Usage: bazel_test.sh <source-dir> <build-dir> <scratch>
 source "$(dirname "$0")/../package/lib.sh"
 source_dir=$1 build=$2 work=$3
-models=47 # the example's three, 40 generated, the optimised crate, the root model, MD5 and SMD
+models=48 # the example's three, 40 generated, the optimised crate, the root model, MD5, SMD and a glTF with embedded images
 
 fresh_dir "$work"
 output_bases=() # "<workspace>|<output base>" of each Bazel server started
@@ -138,6 +138,18 @@ varndel_models(
     animated = True,
 )
 EOF
+# A glTF whose two images are embedded, extracted into a tree artifact.
+mkdir -p "$ws_a/embedded"
+cp "$source_dir/tests/fixtures/embedded.gltf" "$ws_a/embedded/"
+cat >"$ws_a/embedded/BUILD.bazel" <<'EOF'
+load("@varndel//bazel:defs.bzl", "varndel_models")
+
+varndel_models(
+    name = "embedded",
+    srcs = ["embedded.gltf"],
+    extract_textures = True,
+)
+EOF
 cat >>"$ws_a/BUILD.bazel" <<'EOF'
 
 varndel_models(
@@ -164,6 +176,8 @@ varndel_add_models(props_optimized ALL OPTIMIZE OUTPUT_DIRECTORY optimized MODEL
 varndel_add_models(ground ALL MODELS ground.obj)
 varndel_add_models(probes ALL ANIMATED ASSET_ROOT probes OUTPUT_DIRECTORY probes
   MODELS probes/md5cube.md5mesh probes/smdstrip.smd)
+varndel_add_models(embedded ALL EXTRACT_TEXTURES ASSET_ROOT embedded OUTPUT_DIRECTORY embedded
+  MODELS embedded/embedded.gltf)
 EOF
 ws_b=$work/b/checkout/of/assets
 mkdir -p "$(dirname "$ws_b")"
@@ -187,7 +201,7 @@ chmod +x "$launcher"
 echo "set_property(GLOBAL PROPERTY RULE_LAUNCH_CUSTOM \"$launcher\")" >"$work/launcher.cmake"
 cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
   -DCMAKE_PROJECT_INCLUDE="$work/launcher.cmake" >"$work/cmake.log" 2>&1 &&
-  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized ground probes \
+  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized ground probes embedded \
     >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; fail "the CMake build of the example failed"; }
 [ "$(grep -c "^$prefix_a/libexec/varndel/varndel-edge " "$work/launched.txt")" = "$models" ] ||
@@ -231,6 +245,8 @@ expect_same_outputs() {  # <workspace>...: each gives the CMake build's bytes, s
   for ws in "$@"; do
     [ "$(outputs_of "$ws" | wc -l)" = "$models" ] || fail "$ws: expected $models outputs: $(outputs_of "$ws")"
     for file in $(outputs_of "$ws"); do expect_same "$ws/bazel-bin/$file" "$work/cmake/$file"; done
+    diff -r "$ws/bazel-bin/embedded/embedded.textures" "$work/cmake/embedded/embedded.textures" >/dev/null ||
+      fail "$ws: the extracted textures differ from the CMake build's"
   done
 }
 
@@ -243,7 +259,8 @@ grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found ca
 args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
   grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
 lists=$(find "$ws_a/bazel-bin" -path '*/_varndel/*' \( -name '*.inputs' -o -name '*.existing' \) -exec cat {} +)
-[ "$(grep -c . <<<"$args")" = $((models * 13 + 1)) ] || fail "unexpected model command lines:"$'\n'"$args" # one --optimize
+# One --optimize, one --extract-textures with its directory.
+[ "$(grep -c . <<<"$args")" = $((models * 13 + 3)) ] || fail "unexpected model command lines:"$'\n'"$args"
 for name in "$(id -un)" "$(hostname)"; do
   ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done
@@ -313,6 +330,17 @@ cmp -s "$work/direct/md5cube.animbin" "$ws_a/bazel-bin/probes/md5cube.animbin" &
 build_ok "$ws_a" "$work/base-a" a-companion
 expect_spawns a-companion 2 false # both models of the directory take it as data
 expect_same "$work/direct/md5cube.animbin" "$ws_a/bazel-bin/probes/md5cube.animbin"
+
+# 6b. Extracted textures: the embedded images, byte for byte; after a change
+# that leaves the second image unreferenced, only the first.
+[ "$(ls "$ws_a/bazel-bin/embedded/embedded.textures" | tr '\n' ' ')" = "0.png 1.png " ] ||
+  fail "expected 0.png and 1.png: $(ls "$ws_a/bazel-bin/embedded/embedded.textures")"
+expect_same "$ws_a/bazel-bin/embedded/embedded.textures/0.png" "$source_dir/tests/fixtures/embedded_texture.png"
+sed -i 's/"material": 1/"material": 0/' "$ws_a/embedded/embedded.gltf"
+build_ok "$ws_a" "$work/base-a" a-embedded
+expect_spawns a-embedded 1 false
+[ "$(ls -A "$ws_a/bazel-bin/embedded/embedded.textures")" = "0.png" ] ||
+  fail "a texture no mesh references any more survived: $(ls -A "$ws_a/bazel-bin/embedded/embedded.textures")"
 
 # 7. The model at the workspace root: its default data takes neither Bazel's
 # links nor a direct run's log and output, so a build after a direct run in
