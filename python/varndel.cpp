@@ -20,6 +20,7 @@
 #include <varndel/player.h>
 #include <varndel/reader.h>
 #include <varndel/sample.h>
+#include <varndel/textures.h>
 #include <varndel/validate.h>
 #include <varndel/writer.h>
 
@@ -481,4 +482,10 @@ PYBIND11_MODULE(varndel, m) {
       py::arg("model"));
   m.def("optimize", &Optimize, py::arg("model"), py::kw_only(), py::arg("lods") = std::vector<float>{},
         py::arg("overdraw") = true);
+  m.def(
+      "resolve_texture",
+      [](const std::string& storedPath, const py::object& compiledFile) {
+        return varndel::ResolveTexture(storedPath, PathText(compiledFile));
+      },
+      py::arg("stored_path"), py::arg("compiled_file"));
 }

@@ -140,3 +140,8 @@ def validate(model: Model) -> list[Finding]:
 def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True) -> list[Model]:
     """Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio.
     Warnings go to the warnings module. Arrays taken before keep the values from before."""
+
+def resolve_texture(stored_path: str, compiled_file: _Path) -> Optional[str]:
+    """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in
+    <stem>.textures/, any other path as stored (relative to the working directory, then to the compiled file's
+    directory), then its extracted copy in <stem>.textures/. None when no such file exists."""

@@ -2,6 +2,8 @@
 import collections
 import gc
 import json
+import os
+import pathlib
 import subprocess
 import threading
 
@@ -160,3 +162,19 @@ def test_stubs_name_every_public_name():
             if issubclass(value, Exception):
                 members |= {"offset", "field", "message"} if name == "FormatError" else {"exit_code", "log"}
             assert members == stubbed[name] - {"__init__"}, name
+
+
+@pytest.mark.parametrize("stored, expected", [
+    ("*0", "lib/box.textures/0.png"),      # an embedded reference, extracted
+    ("*1", None),                          # not extracted
+    ("wood.png", "lib/wood.png"),          # beside the compiled file
+    ("paint\\crate.png", "lib/box.textures/crate.png"),  # gone from its place; the extracted copy
+    ("../../outside.png", None),           # nothing else is looked at
+])
+def test_resolve_texture_finds_files_as_the_tools_do(tmp_path, monkeypatch, stored, expected):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "lib" / "box.textures").mkdir(parents=True)
+    for name in ("lib/box.textures/0.png", "lib/wood.png", "lib/box.textures/crate.png"):
+        (tmp_path / name).write_bytes(b"png")
+    found = varndel.resolve_texture(stored, pathlib.Path("lib") / "box.staticbin")
+    assert (found and os.path.normpath(found)) == (expected and os.path.normpath(expected))
