@@ -106,6 +106,7 @@ std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& opti
     }
     OrderMesh(mesh, overdraw, options.overdrawThreshold, true);
   }
+  ReduceKeys(model, options.animationTolerance);
   return warnings;
 }
 

@@ -15,6 +15,9 @@ namespace varndel {
 struct OptimizeOptions {
   bool overdraw = true;             // false: keep the vertex-cache order of the triangles
   float overdrawThreshold = 1.05f;  // the ACMR may grow by this factor for less overdraw
+  // Model units; negative (the default) or NaN: the animation keys stay as
+  // they are. Otherwise OptimizeModel reduces them as ReduceKeys does.
+  float animationTolerance = -1.0f;
 };
 
 // For every mesh, in place: welds vertices whose 88 bytes are identical,
@@ -24,6 +27,36 @@ struct OptimizeOptions {
 // count is not a multiple of 3, or with an index past its vertices, is left
 // as it is. Returns the warnings, one sentence each, starting "mesh N: ".
 std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options = {});
+
+// The keys of an animation: position, rotation and scale keys of every track.
+size_t CountKeys(const Animation& animation);
+
+// The largest distance, in model units, between the poses of two models
+// whose animations differ only in their keys, played with AnimationPlayer
+// at every key time of original's animation and midway between each pair of
+// consecutive times: every node's global origin and, when the model has
+// meshes, every skinned vertex position. 0 when the poses are identical
+// (NaN where both are NaN counts as identical); infinity when the models
+// cannot be compared (different nodes, bone entries or meshes).
+double MeasureAnimationError(const Model& original, const Model& reduced);
+
+struct KeyReduction {
+  size_t keysBefore = 0;
+  size_t keysAfter = 0;
+  double error = 0;  // MeasureAnimationError of the result, at most the tolerance
+};
+
+// Removes from every track's position, rotation and scale lists the keys
+// whose removal keeps MeasureAnimationError(before, after) within tolerance
+// (model units), and checks that before returning: a key is kept rather
+// than the bound broken. Kept keys keep their time and value bytes; the
+// first and last key of each list, lists of fewer than three keys, the max
+// times, duration and tick rate stay. With tolerance 0 only keys that the
+// player's interpolation reproduces exactly go. Lists the player would
+// reorder (unsorted, repeated or NaN times), lists with a non-finite value
+// and tracks the player does not play are left as they are. A static model
+// or a negative or NaN tolerance: nothing changes.
+KeyReduction ReduceKeys(Model& model, float tolerance);
 
 struct LodOptions {
   float ratio = 0.5f;         // the share of each mesh's indices to keep, in (0, 1]
