@@ -7,6 +7,7 @@
 #     [OUTPUT_DIRECTORY <dir>]    # default: ${CMAKE_CURRENT_BINARY_DIR}
 #     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
+#     [ANIMATION_TOLERANCE <T>]   # with OPTIMIZE: drop animation keys within T model units
 #     [ALL])                      # add <target> to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
@@ -23,7 +24,8 @@ cmake_policy(VERSION 3.20)
 cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE" "OUTPUT_DIRECTORY;ASSET_ROOT" "MODELS;LODS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE" "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE"
+                        "MODELS;LODS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -36,9 +38,20 @@ function(varndel_add_models target)
   if(arg_OPTIMIZE AND "LODS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "varndel_add_models(${target}): LODS names no ratio")
   endif()
+  if(("ANIMATION_TOLERANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_TOLERANCE)
+     AND NOT arg_OPTIMIZE)
+    message(FATAL_ERROR "varndel_add_models(${target}): ANIMATION_TOLERANCE needs OPTIMIZE")
+  endif()
   set(options)
   if(arg_OPTIMIZE)
     list(APPEND options --optimize)
+  endif()
+  if("ANIMATION_TOLERANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_TOLERANCE)
+    if(NOT arg_ANIMATION_TOLERANCE MATCHES "^([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?$")
+      message(FATAL_ERROR
+              "varndel_add_models(${target}): ANIMATION_TOLERANCE ${arg_ANIMATION_TOLERANCE} is not a number >= 0")
+    endif()
+    list(APPEND options --anim-tolerance ${arg_ANIMATION_TOLERANCE})
   endif()
   foreach(ratio IN LISTS arg_LODS)
     if(NOT ratio MATCHES "^(0?\\.[0-9]+|1(\\.0*)?)$" OR ratio MATCHES "^0?\\.0*$")

@@ -27,6 +27,7 @@ struct EdgeRequest {
   std::optional<std::set<std::string>> declaredInputs;
   bool optimize = false;      // run varndel-opt's step before writing
   std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
+  float animationTolerance = -1.0f;  // model units (with optimize); negative: keys untouched
 };
 
 // The import tried to open files that are not among the declared inputs

@@ -5,8 +5,11 @@
 #include <varndel/writer.h>
 
 #include <CLI/CLI.hpp>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
   std::string output;
   std::vector<float> ratios;
   bool noOverdraw = false;
+  std::optional<std::string> animationTolerance;
   app.add_option("IN", input, "the compiled model file")->required();
   app.add_option("-o,--output", output, "where the result goes");
   app.add_option("--lod", ratios, "add a level of detail keeping RATIO of each mesh's indices (0 < RATIO <= 1)")
@@ -66,6 +70,10 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(CLI::Range(0.0f, 1.0f));
   app.add_flag("--no-overdraw", noOverdraw, "keep the vertex-cache order of the triangles");
+  app.add_option("--anim-tolerance", animationTolerance,
+                 "drop the animation keys whose removal moves no joint or skinned vertex by more than T "
+                 "(model units, T >= 0)")
+      ->type_name("T");
   app.footer(kFooter);
   try {
     app.parse(argc, argv);
@@ -77,6 +85,15 @@ int main(int argc, char** argv) {
   }
   for (const float ratio : ratios) {
     if (!(ratio > 0.0f)) return Fail(kExitUsage, "--lod: the ratio must be above 0");
+  }
+  float tolerance = -1.0f;
+  if (animationTolerance) {
+    char* end = nullptr;
+    tolerance = std::strtof(animationTolerance->c_str(), &end);
+    if (animationTolerance->empty() || *end != '\0' || !(tolerance >= 0.0f) || std::isinf(tolerance)) {
+      return Fail(kExitUsage,
+                  "--anim-tolerance " + *animationTolerance + ": the tolerance must be a finite number >= 0");
+    }
   }
   if (output.empty()) output = DefaultOutput(input);
   for (size_t n = 0; n < ratios.size(); ++n) {
@@ -96,8 +113,13 @@ int main(int argc, char** argv) {
   try {
     varndel::OptimizeOptions options;
     options.overdraw = !noOverdraw;
+    options.animationTolerance = tolerance;
+    const size_t keysBefore = varndel::CountKeys(model.animation);
     for (const std::string& warning : varndel::OptimizeModel(model, options)) {
       std::cerr << "varndel-opt: warning: " << warning << '\n';
+    }
+    if (tolerance >= 0.0f && model.animated) {
+      std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << '\n';
     }
     std::string error;
     if (!WriteCheckedModelFile(output, varndel::WriteModel(model), error)) return Fail(kExitWriteFailed, error);
