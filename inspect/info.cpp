@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
+#include <varndel/writer.h>
 
 #include <cstdio>
 #include <iostream>
@@ -46,6 +47,8 @@ void WriteAnimation(std::ostream& out, const varndel::Animation& animation, cons
   out << palette.Bold("animation") << "\n";
   out << "  duration  " << FormatFloat(animation.duration) << " ticks, "
       << FormatSeconds(animation) << "\n";
+  out << "  keys      " << varndel::CountKeys(animation) << ", animation sections " << varndel::AnimationBytes(animation)
+      << " bytes\n";
   out << "  nodes     " << animation.nodes.size() << ", depth " << HierarchyDepth(animation.nodes) << "\n";
   out << "  tracks    " << animation.tracks.size() << "\n";
   for (size_t i = 0; i < animation.tracks.size(); ++i) {

@@ -9,6 +9,7 @@
 // its exact bytes in hexadecimal. Non-finite floats are written as null.
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
+#include <varndel/writer.h>
 
 #include <algorithm>
 #include <charconv>
@@ -253,6 +254,8 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
   json.Key("animation").BeginObject();
   json.Key("duration").Float(animation.duration);
   json.Key("ticksPerSecond").Double(animation.ticksPerSecond);
+  json.Key("keys").Unsigned(varndel::CountKeys(animation));
+  json.Key("animationBytes").Unsigned(varndel::AnimationBytes(animation));
   json.Key("nodes").Unsigned(animation.nodes.size());
   json.Key("depth").Unsigned(HierarchyDepth(animation.nodes));
   json.Key("tracks").BeginArray();
