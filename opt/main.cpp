@@ -5,11 +5,13 @@
 #include <varndel/writer.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
     return Fail(kExitUsage, (fileLevel ? "" : input + ": ") +
                                 (fileLevel ? readError.message : varndel::FormatReadError(readError)));
   }
+  std::vector<PendingFile> pending;  // temporaries not yet renamed
   try {
     varndel::OptimizeOptions options;
     options.overdraw = !noOverdraw;
@@ -121,17 +124,30 @@ int main(int argc, char** argv) {
     if (tolerance >= 0.0f && model.animated) {
       std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << '\n';
     }
+    // Every file goes to a temporary first; they are renamed, the output
+    // last, only when all are written and checked.
     std::string error;
-    if (!WriteCheckedModelFile(output, varndel::WriteModel(model), error)) return Fail(kExitWriteFailed, error);
-    std::cout << "wrote " << output << '\n';
+    pending.resize(1);
+    if (!WriteCheckedTemporary(output, varndel::WriteModel(model), pending[0], error)) {
+      return Fail(kExitWriteFailed, error);
+    }
     LodRequest request{ratios, !noOverdraw};
     std::vector<std::string> warnings;
-    const bool written = WriteLodFiles(model, output, request, std::cout, warnings, error);
+    std::ostringstream report;
+    const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);
     for (const std::string& warning : warnings) std::cerr << "varndel-opt: warning: " << warning << '\n';
-    if (!written) return Fail(kExitWriteFailed, error);
+    if (!written) {
+      DiscardFiles(pending);
+      return Fail(kExitWriteFailed, error);
+    }
+    std::rotate(pending.begin(), pending.begin() + 1, pending.end());
+    if (!CommitFiles(pending, error)) return Fail(kExitWriteFailed, error);
+    std::cout << "wrote " << output << '\n' << report.str();
   } catch (const std::bad_alloc&) {
+    DiscardFiles(pending);
     return Fail(kExitWriteFailed, "out of memory");
   } catch (const std::exception& e) {
+    DiscardFiles(pending);
     return Fail(kExitWriteFailed, e.what());
   }
   return kExitOk;

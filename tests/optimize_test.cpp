@@ -7,12 +7,14 @@
 #include <varndel/writer.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <set>
 #include <tuple>
 
+#include "reader/file_access.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -417,6 +419,69 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
 }
 
 // varndel-edge --optimize --lod: the bytes of Varndel then varndel-opt.
+// A level that cannot be written leaves nothing of the run behind: no
+// output, no other level, no temporary, the input untouched; and whatever
+// blocked it stays.
+TEST(VarndelOpt, WritesEveryFileOfARunOrNone) {
+  ScratchDir dir;
+  const std::string input = varndel::WriteModel(SkinnedGrid(8));
+  WriteFile(dir.path / "o.animbin", input);
+  for (const char* stem : {"o", "p"}) {  // a level's name taken by a directory
+    fs::create_directories(dir.path / (std::string(stem) + ".lod2.animbin") / "inside");
+  }
+  for (const char* output : {"p", "o"}) {
+    SCOPED_TRACE(output);
+    const RunResult result = RunOpt(
+        {"o.animbin", "-o", std::string(output) + ".animbin", "--lod", "0.5", "--lod", "0.25"}, dir.path);
+    EXPECT_EQ(result.exitCode, 1) << result.out;
+    EXPECT_NE(result.err.find("cannot write " + std::string(output) + ".lod2.animbin: "), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "");
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(dir.path)) entries.push_back(entry.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"o.animbin", "o.lod2.animbin", "p.lod2.animbin"}));
+    EXPECT_TRUE(ReadFile(dir.path / "o.animbin") == input);
+    EXPECT_TRUE(fs::exists(dir.path / (std::string(output) + ".lod2.animbin") / "inside"));
+  }
+}
+
+#ifndef _WIN32
+// An output that is a link is replaced by the file; the link's target is
+// not written.
+TEST(VarndelOpt, NeverWritesThroughALink) {
+  ScratchDir dir;
+  WriteFile(dir.path / "o.animbin", varndel::WriteModel(SkinnedGrid(4)));
+  WriteFile(dir.path / "victim", "keep me");
+  fs::create_symlink(dir.path / "victim", dir.path / "q.animbin");
+  const RunResult run = RunOpt({"o.animbin", "-o", "q.animbin"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir.path / "victim"), "keep me");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path / "q.animbin")));
+}
+
+// A run ended by SIGINT or SIGTERM removes the temporaries it registered.
+TEST(VarndelOpt, AnInterruptRemovesTheTemporaries) {
+  ScratchDir dir;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const fs::path path = dir.path / ("partial" + std::to_string(signal));
+    const int status = RunInChild(
+        [&] {
+          std::string temporary;
+          std::FILE* file = varndel::file_access::CreateUniqueFile(path.string(), ".tmp", temporary);
+          if (file == nullptr) return 1;
+          std::fclose(file);
+          varndel::file_access::RemoveOnInterrupt(temporary);
+          std::raise(signal);
+          return 2;
+        },
+        size_t(1) << 30);
+    EXPECT_EQ(status, 128 + signal) << DescribeChildStatus(status);
+    EXPECT_TRUE(fs::is_empty(dir.path));
+  }
+}
+#endif
+
 TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
   ScratchDir dir;
   fs::copy(fs::path(VARNDEL_EXAMPLES), dir.path / "root", fs::copy_options::recursive);
