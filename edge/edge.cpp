@@ -201,6 +201,8 @@ static void WriteEdgeLods(const EdgeRequest& request, const std::string& tempora
   if (!written) throw std::runtime_error(error);
   std::ofstream file(logDir / "lods.txt", std::ios::out | std::ios::binary | std::ios::trunc);
   file << report.str();
+  file.flush();
+  if (!file) throw std::runtime_error("cannot write " + (logDir / "lods.txt").string());
 }
 
 // The stages of GenerateModelFile and the entry point, in their order and

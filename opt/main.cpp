@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   for (const float ratio : ratios) {
+    if (std::isnan(ratio)) return Fail(kExitUsage, "--lod nan: the ratio must be a number above 0 and at most 1");
     if (!(ratio > 0.0f)) return Fail(kExitUsage, "--lod: the ratio must be above 0");
   }
   float tolerance = -1.0f;

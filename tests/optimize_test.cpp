@@ -397,6 +397,7 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
       {{"grid.staticbin", "--lod", "0"}, 2, "the ratio must be above 0"},
       {{"grid.staticbin", "--lod", "1.5"}, 2, "--lod"},
       {{"grid.staticbin", "--lod", "x"}, 2, "--lod"},
+      {{"grid.staticbin", "--lod", "nan"}, 2, "--lod nan: the ratio must be a number above 0 and at most 1"},
       {{"grid.lod1.staticbin", "-o", "grid.staticbin", "--lod", "0.5"}, 2, "would overwrite the input"},
       {{"grid.staticbin", "-o", "no/such/dir/out.staticbin"}, 1, "cannot create"},
   };
@@ -505,6 +506,16 @@ TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
     }
     EXPECT_NE(ReadFile(dir.path / "log" / "lods.txt").find("lod1: "), std::string::npos);
   }
+  // A report that cannot be written fails the model, which leaves no output.
+  fs::create_directories(dir.path / "blocked" / "lods.txt" / "inside");
+  const RunResult blocked = RunProcess(VARNDEL_EDGE_EXE,
+                                       {"--optimize", "--lod", "0.5", "0", "0", (dir.path / "root").string(),
+                                        "crate.obj", "out/crate.staticbin", "blocked"},
+                                       dir.path);
+  EXPECT_NE(blocked.exitCode, 0);
+  EXPECT_NE(blocked.err.find("lods.txt"), std::string::npos) << blocked.err;
+  EXPECT_FALSE(fs::exists(dir.path / "out" / "crate.staticbin"));
+  EXPECT_FALSE(fs::exists(dir.path / "out" / "crate.lod1.staticbin"));
   for (const std::vector<std::string>& flags : {std::vector<std::string>{"--lod", "0.5"},
                                                 {"--optimize", "--lod", "0"},
                                                 {"--optimize", "--lod", "x"},
