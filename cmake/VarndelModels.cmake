@@ -143,6 +143,19 @@ function(varndel_add_models target)
       math(EXPR level "${level} + 1")
       list(APPEND lod_outputs "${output_dir}/${stem}.lod${level}${extension}")
     endforeach()
+    # A model whose stem ends in .lodN writes the name of a level of the
+    # model of the shorter stem: refused, in this call or any earlier one.
+    get_property(taken GLOBAL PROPERTY VARNDEL_ALL_OUTPUTS)
+    foreach(file IN ITEMS "${output}" ${lod_outputs})
+      string(TOLOWER "${file}" folded_file)
+      if(folded_file IN_LIST taken)
+        message(FATAL_ERROR "varndel_add_models(${target}): ${model} would write ${file}, which another model or "
+                            "level already writes (a level N of <stem> is <stem>.lodN${extension}); give the model "
+                            "another file name")
+      endif()
+      list(APPEND taken "${folded_file}")
+    endforeach()
+    set_property(GLOBAL PROPERTY VARNDEL_ALL_OUTPUTS "${taken}")
     # CMake takes a backslash in a dependency for a directory separator, so a
     # model whose POSIX path holds one is tracked by the depfile alone (the
     # import opens the model, so it is listed there).
