@@ -37,6 +37,10 @@ std::string FormatStats(const varndel::MeshStats& stats, bool overdraw) {
   if (overdraw && stats.hasOverdraw) {
     std::snprintf(text, sizeof text, ", overdraw %.3f", stats.overdraw);
     line += text;
+  } else if (overdraw && stats.overdrawWork > varndel::kOverdrawWorkBudget) {
+    std::snprintf(text, sizeof text, ", overdraw not measured (%.3g pixel tests, above the budget of %.3g)",
+                  stats.overdrawWork, varndel::kOverdrawWorkBudget);
+    line += text;
   } else if (overdraw) {
     line += ", overdraw unknown (a position is not finite)";
   }

@@ -58,6 +58,11 @@ struct KeyReduction {
 // or a negative or NaN tolerance: nothing changes.
 KeyReduction ReduceKeys(Model& model, float tolerance);
 
+// The simplifier's work grows with the square of the triangles around a
+// vertex; BuildLod copies a mesh above this sum of squares whole, with a
+// warning.
+constexpr double kSimplifyWorkBudget = 3e9;
+
 struct LodOptions {
   float ratio = 0.5f;         // the share of each mesh's indices to keep, in (0, 1]
   float targetError = 0.01f;  // the largest error allowed, relative to the mesh's extent
@@ -82,9 +87,14 @@ struct MeshStats {
   float acmr = 0;            // vertices transformed per triangle
   float atvr = 0;            // vertices transformed per distinct vertex used
   float overfetch = 0;       // vertex bytes fetched per byte used
-  bool hasOverdraw = false;  // asked for, and every position finite
+  bool hasOverdraw = false;  // asked for, every position finite, and within the budget
   float overdraw = 0;        // pixels shaded per pixel covered
+  double overdrawWork = 0;   // when asked for: the pixel tests it takes (triangles' boxes in the six views)
 };
+
+// The pixel tests AnalyzeMesh spends on the overdraw at most; a mesh that
+// needs more gets none (hasOverdraw false, overdrawWork above this).
+constexpr double kOverdrawWorkBudget = 4e9;
 
 MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);
 
