@@ -17,8 +17,8 @@ struct PendingFile {
 
 // Writes bytes to a new temporary file beside path (created exclusively,
 // never through a link, removed if SIGINT or SIGTERM ends the process),
-// reads it back, and checks that it holds exactly bytes and that the strict
-// reader accepts it. On failure removes the temporary and returns false with
+// reads it back, and checks that it holds exactly bytes (a WriteModel
+// image of a model the reader gave, which it accepts). On failure removes the temporary and returns false with
 // error naming path and the reason.
 bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, PendingFile& pending,
                            std::string& error);

@@ -29,8 +29,8 @@ constexpr int kExitUsage = 2;  // also: the input cannot be read
 constexpr const char* kFooter =
     "Without -o the result goes to <IN without its extension>.opt<extension>; the input is\n"
     "overwritten only when -o names it. Level N goes to <OUT stem>.lodN<extension>.\n"
-    "Every file is written through a temporary file, read back with the strict reader, and\n"
-    "only then renamed into place.\n"
+    "Every file is written through a temporary file and read back; only when every file of\n"
+    "the run has passed are they renamed into place, the output last.\n"
     "\n"
     "Exit codes: 0 written (warnings on stderr); 1 a file could not be written or did not\n"
     "read back; 2 bad usage, or IN cannot be read.";
