@@ -14,7 +14,7 @@ namespace varndel {
 
 struct OptimizeOptions {
   bool overdraw = true;             // false: keep the vertex-cache order of the triangles
-  float overdrawThreshold = 1.05f;  // the ACMR may grow by this factor for less overdraw
+  float overdrawThreshold = 1.0f;  // the ACMR may grow by this factor for less overdraw
   // Model units; negative (the default) or NaN: the animation keys stay as
   // they are. Otherwise OptimizeModel reduces them as ReduceKeys does.
   float animationTolerance = -1.0f;
@@ -67,7 +67,7 @@ struct LodOptions {
   float ratio = 0.5f;         // the share of each mesh's indices to keep, in (0, 1]
   float targetError = 0.01f;  // the largest error allowed, relative to the mesh's extent
   bool overdraw = true;
-  float overdrawThreshold = 1.05f;
+  float overdrawThreshold = 1.0f;
 };
 
 struct LodLevel {
