@@ -6,7 +6,6 @@
 // with the player (MeasureAnimationError), and the time of the step (the
 // fastest of three runs). Used by tools/bench_reduce_keys.sh.
 #include <varndel/optimize.h>
-#include <varndel/player.h>
 #include <varndel/reader.h>
 #include <varndel/writer.h>
 
@@ -22,36 +21,8 @@
 
 namespace {
 
-double Diagonal(const varndel::Model& model) {
-  std::vector<varndel::Vec3> points;
-  for (const varndel::MeshData& mesh : model.meshes)
-    for (const varndel::Vertex& v : mesh.vertices) points.push_back(v.position);
-  if (points.empty()) {
-    varndel::AnimationPlayer player(model.animation);
-    for (const varndel::Track& track : model.animation.tracks) {
-      for (const varndel::RotationKey& key : track.rotations) {
-        player.Evaluate(key.timeStamp, nullptr);
-        for (const varndel::Mat4& m : player.Globals()) points.push_back({m[12], m[13], m[14]});
-      }
-    }
-  }
-  varndel::Vec3 low{}, high{};
-  bool any = false;
-  for (const varndel::Vec3& p : points) {
-    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) continue;
-    for (int i = 0; i < 3; ++i) {
-      low[i] = any ? std::min(low[i], p[i]) : p[i];
-      high[i] = any ? std::max(high[i], p[i]) : p[i];
-    }
-    any = true;
-  }
-  double sum = 0;
-  for (int i = 0; i < 3; ++i) sum += double(high[i] - low[i]) * (high[i] - low[i]);
-  return std::sqrt(sum);
-}
-
 void Measure(const std::string& name, const varndel::Model& model) {
-  const double diagonal = Diagonal(model);
+  const double diagonal = varndel::ModelDiagonal(model);
   for (const double share : {0.0, 0.001, 0.01}) {
     const float tolerance = float(share * diagonal);
     varndel::Model reduced;
@@ -61,7 +32,8 @@ void Measure(const std::string& name, const varndel::Model& model) {
       reduced = model;
       const auto start = std::chrono::steady_clock::now();
       result = varndel::ReduceKeys(reduced, tolerance);
-      best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      best =
+          std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
     }
     const double error = varndel::MeasureAnimationError(model, reduced);
     std::printf("%-48s %6.1f%% %9.4g %8zu %8zu %5.1f%% %10zu %10zu %10.3g %s %9.1f\n", name.c_str(), share * 100,

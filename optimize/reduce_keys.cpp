@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -19,11 +20,11 @@
 namespace varndel {
 namespace {
 
-constexpr int kHalvingRounds = 8;      // budget halvings before keys are restored
-constexpr int kRestoringRounds = 24;   // then every list of the failing points is restored
-constexpr size_t kMaxSpan = 2048;      // keys one interpolation may replace: bounds the greedy pass
-constexpr size_t kReachSamples = 64;   // times sampled for how far a node's motion reaches
-constexpr size_t kVertexSamples = 8;   // of them, times at which vertices are skinned for it
+constexpr int kHalvingRounds = 8;     // budget halvings before keys are restored
+constexpr int kRestoringRounds = 24;  // then every list of the failing points is restored
+constexpr size_t kMaxSpan = 2048;     // keys one interpolation may replace: bounds the greedy pass
+constexpr size_t kReachSamples = 64;  // times sampled for how far a node's motion reaches
+constexpr size_t kVertexSamples = 8;  // of them, times at which vertices are skinned for it
 
 template <size_t N>
 bool SameBytes(const std::array<float, N>& a, const std::array<float, N>& b) {
@@ -189,8 +190,10 @@ void ReduceCurve(const Track& track, Curve& curve, double tolerance) {
   const size_t n = KeyCount(track, curve.kind);
   const bool exact = tolerance == 0.0;
   double limit = tolerance * curve.budget;
-  if (curve.kind == Kind::kPosition) limit /= curve.parentScale;
-  else limit /= curve.reach;
+  if (curve.kind == Kind::kPosition)
+    limit /= curve.parentScale;
+  else
+    limit /= curve.reach;
   curve.keep.assign(n, 0);
   curve.keep[0] = curve.keep[n - 1] = 1;
   size_t a = 0;
@@ -285,9 +288,11 @@ std::vector<Curve> FindCurves(const Animation& animation) {
       curves.push_back(std::move(curve));
     };
     add(Kind::kPosition, Reducible(track.positions),
-        std::all_of(track.positions.begin(), track.positions.end(), [](const PositionKey& k) { return AllFinite(k.position); }));
+        std::all_of(track.positions.begin(), track.positions.end(),
+                    [](const PositionKey& k) { return AllFinite(k.position); }));
     add(Kind::kRotation, Reducible(track.rotations),
-        std::all_of(track.rotations.begin(), track.rotations.end(), [](const RotationKey& k) { return AllFinite(k.orientation); }));
+        std::all_of(track.rotations.begin(), track.rotations.end(),
+                    [](const RotationKey& k) { return AllFinite(k.orientation); }));
     add(Kind::kScale, Reducible(track.scales),
         std::all_of(track.scales.begin(), track.scales.end(), [](const ScaleKey& k) { return AllFinite(k.scale); }));
   }
@@ -372,17 +377,40 @@ void MeasureReach(const Model& model, const std::vector<float>& times, std::vect
 
 size_t CountKeys(const Animation& animation) {
   size_t keys = 0;
-  for (const Track& track : animation.tracks) keys += track.positions.size() + track.rotations.size() + track.scales.size();
+  for (const Track& track : animation.tracks)
+    keys += track.positions.size() + track.rotations.size() + track.scales.size();
   return keys;
 }
 
 double MeasureAnimationError(const Model& original, const Model& reduced) {
   if (!Comparable(original, reduced)) return std::numeric_limits<double>::infinity();
   double worst = 0.0;
-  ComparePoses(original.animation, original.meshes, reduced.animation, reduced.meshes,
-               MeasureTimes(original.animation),
+  ComparePoses(original.animation, original.meshes, reduced.animation, reduced.meshes, MeasureTimes(original.animation),
                [&worst](size_t, double error, int32_t, size_t, size_t) { worst = std::max(worst, error); });
   return worst;
+}
+
+double ModelDiagonal(const Model& model) {
+  Vec3 low{}, high{};
+  bool any = false;
+  const auto extend = [&](const Vec3& p) {
+    if (!AllFinite(p)) return;
+    for (int i = 0; i < 3; ++i) {
+      low[i] = any ? std::min(low[i], p[i]) : p[i];
+      high[i] = any ? std::max(high[i], p[i]) : p[i];
+    }
+    any = true;
+  };
+  for (const MeshData& mesh : model.meshes)
+    for (const Vertex& vertex : mesh.vertices) extend(vertex.position);
+  if (!any && model.animated) {
+    AnimationPlayer player(model.animation);
+    for (const float t : MeasureTimes(model.animation)) {
+      player.Evaluate(t, nullptr);
+      for (const Mat4& m : player.Globals()) extend({m[12], m[13], m[14]});
+    }
+  }
+  return any ? Distance(low, high) : 0.0;
 }
 
 KeyReduction ReduceKeys(Model& model, float tolerance) {

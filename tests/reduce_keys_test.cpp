@@ -18,21 +18,10 @@
 
 namespace {
 
+// One model unit for a skeleton alone, whose joints may all sit still.
 double Diagonal(const varndel::Model& model) {
-  varndel::Vec3 low{}, high{};
-  bool any = false;
-  for (const varndel::MeshData& mesh : model.meshes) {
-    for (const varndel::Vertex& v : mesh.vertices) {
-      for (int i = 0; i < 3; ++i) {
-        low[i] = any ? std::min(low[i], v.position[i]) : v.position[i];
-        high[i] = any ? std::max(high[i], v.position[i]) : v.position[i];
-      }
-      any = true;
-    }
-  }
-  double sum = 0;
-  for (int i = 0; i < 3; ++i) sum += double(high[i] - low[i]) * (high[i] - low[i]);
-  return any ? std::sqrt(sum) : 1.0;  // a skeleton alone: one model unit
+  const double diagonal = varndel::ModelDiagonal(model);
+  return diagonal > 0 ? diagonal : 1.0;
 }
 
 template <typename Key>
@@ -124,8 +113,8 @@ const std::vector<std::pair<std::string, varndel::Model>>& Animated() {
     list->emplace_back("generated character", std::move(character));
     list->emplace_back("noisy chain", NoisyChain(12, 90));
     ScratchDir dir;
-    for (const fs::path& source : {ExamplePath("walker.gltf"), FixturePath("character.gltf"),
-                                   FixturePath("arm.gltf"), FixturePath("skinned.gltf"), FixturePath("walk.bvh")}) {
+    for (const fs::path& source : {ExamplePath("walker.gltf"), FixturePath("character.gltf"), FixturePath("arm.gltf"),
+                                   FixturePath("skinned.gltf"), FixturePath("walk.bvh")}) {
       fs::copy(source, dir.path / source.filename());
       const std::string stem = source.stem().string();
       EXPECT_EQ(RunVarndel({"1", "0", source.filename().string(), stem}, dir.path).exitCode, 0) << source;
@@ -162,8 +151,8 @@ TEST(ReduceKeys, ToleranceZeroDropsOnlyWhatThePlayerReproduces) {
   track.name = "root";
   for (const float x : {0.0f, 1.0f, 2.0f, 3.0f, 5.0f}) {
     const float t = float(track.positions.size());
-    track.positions.push_back({{x, 0, 0}, t});                 // 1 and 2 lie on the line from 0 to 3
-    track.rotations.push_back({{0, 0, 0, 1}, t});              // all equal
+    track.positions.push_back({{x, 0, 0}, t});     // 1 and 2 lie on the line from 0 to 3
+    track.rotations.push_back({{0, 0, 0, 1}, t});  // all equal
     track.scales.push_back({{2, 2, 2}, t});
   }
   track.scales[2].scale = {2, 2, 3};
@@ -238,10 +227,9 @@ TEST(ReduceKeys, VarndelOptAndTheEdgeWriteTheSameReducedFile) {
   const std::string model = "assets/characters/walker.gltf";
   ASSERT_EQ(RunVarndel({"1", "0", model}, dir.path / "root").exitCode, 0);
   const fs::path compiled = dir.path / "root/assets/characters/walker.animbin";
-  const RunResult opt = RunProcess(VARNDEL_OPT_EXE,
-                                   {compiled.string(), "-o", (dir.path / "opt.animbin").string(), "--anim-tolerance",
-                                    "0.05"},
-                                   dir.path);
+  const RunResult opt =
+      RunProcess(VARNDEL_OPT_EXE,
+                 {compiled.string(), "-o", (dir.path / "opt.animbin").string(), "--anim-tolerance", "0.05"}, dir.path);
   ASSERT_EQ(opt.exitCode, 0) << opt.err;
   EXPECT_NE(opt.out.find("keys: "), std::string::npos) << opt.out;
   const RunResult edge = RunProcess(VARNDEL_EDGE_EXE,
@@ -259,8 +247,8 @@ TEST(ReduceKeys, VarndelOptAndTheEdgeWriteTheSameReducedFile) {
 
   for (const char* bad : {"nan", "-1", "inf", "1x", ""}) {
     SCOPED_TRACE(bad);
-    const RunResult run = RunProcess(VARNDEL_OPT_EXE, {compiled.string(), "-o", "bad.animbin", "--anim-tolerance", bad},
-                                     dir.path);
+    const RunResult run =
+        RunProcess(VARNDEL_OPT_EXE, {compiled.string(), "-o", "bad.animbin", "--anim-tolerance", bad}, dir.path);
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.err.find("--anim-tolerance"), std::string::npos) << run.err;
     const RunResult edgeRun = RunProcess(

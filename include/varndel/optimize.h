@@ -14,7 +14,7 @@ namespace varndel {
 
 struct OptimizeOptions {
   bool overdraw = true;             // false: keep the vertex-cache order of the triangles
-  float overdrawThreshold = 1.0f;  // the ACMR may grow by this factor for less overdraw
+  float overdrawThreshold = 1.0f;   // the ACMR may grow by this factor for less overdraw
   // Model units; negative (the default) or NaN: the animation keys stay as
   // they are. Otherwise OptimizeModel reduces them as ReduceKeys does.
   float animationTolerance = -1.0f;
@@ -39,6 +39,11 @@ size_t CountKeys(const Animation& animation);
 // (NaN where both are NaN counts as identical); infinity when the models
 // cannot be compared (different nodes, bone entries or meshes).
 double MeasureAnimationError(const Model& original, const Model& reduced);
+
+// The diagonal of the model's bounding box, in model units: of its finite
+// mesh positions, or, for a skeleton without meshes, of its joints' global
+// origins at the times MeasureAnimationError plays. 0 for neither.
+double ModelDiagonal(const Model& model);
 
 struct KeyReduction {
   size_t keysBefore = 0;
