@@ -177,7 +177,8 @@ int RemovePath(const char* path) { return _unlink(path); }
 int RemovePath(const char* path) { return unlink(path); }
 #endif
 
-extern "C" void RemoveRegisteredAndRaise(int signal) {
+// Async-signal-safe: unlink and the atomic flags only.
+void RemoveRegisteredAndRaise(int signal) {
   for (Slot& slot : slots) {
     if (slot.used.load()) RemovePath(slot.path);
   }

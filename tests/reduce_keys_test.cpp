@@ -244,6 +244,11 @@ TEST(ReduceKeys, VarndelOptAndTheEdgeWriteTheSameReducedFile) {
   ASSERT_TRUE(varndel::ReadModelFile((dir.path / "plain.animbin").string(), before));
   ASSERT_TRUE(varndel::ReadModelFile((dir.path / "opt.animbin").string(), after));
   EXPECT_LE(varndel::MeasureAnimationError(before, after), 0.05);
+  const RunResult check = RunProcess(VARNDEL_INSPECT_EXE, {"check", "opt.animbin"}, dir.path);
+  EXPECT_EQ(check.exitCode, 0) << check.out;
+  const RunResult render = RunProcess(
+      VARNDEL_INSPECT_EXE, {"render", "opt.animbin", "-o", "opt.png", "--size", "64x64", "--frames", "4"}, dir.path);
+  EXPECT_EQ(render.exitCode, 0) << render.err;
 
   for (const char* bad : {"nan", "-1", "inf", "1x", ""}) {
     SCOPED_TRACE(bad);
