@@ -46,6 +46,21 @@ double Distance(const Vec3& a, const Vec3& b) {
   return std::isnan(d) ? std::numeric_limits<double>::infinity() : d;
 }
 
+// A bounding box of finite points.
+struct Bounds {
+  Vec3 low{}, high{};
+  bool any = false;
+  void Extend(const Vec3& p) {
+    if (!AllFinite(p)) return;
+    for (int i = 0; i < 3; ++i) {
+      low[i] = any ? std::min(low[i], p[i]) : p[i];
+      high[i] = any ? std::max(high[i], p[i]) : p[i];
+    }
+    any = true;
+  }
+  double Diagonal() const { return any ? Distance(low, high) : 0.0; }
+};
+
 // Every key time of the animation, and the midpoint of each pair of
 // consecutive ones, in increasing order.
 std::vector<float> MeasureTimes(const Animation& animation) {
@@ -320,16 +335,7 @@ void MeasureReach(const Model& model, const std::vector<float>& times, std::vect
   const std::vector<int32_t> boneNodes = BoneNodes(animation);
   const pose::BoneNumberTable table = pose::MakeBoneNumberTable(animation.boneInfos, animation.boneInfos.size());
   std::vector<Vec3> skinned;
-  Vec3 low{}, high{};
-  bool any = false;
-  const auto extend = [&](const Vec3& p) {
-    if (!AllFinite(p)) return;
-    for (int i = 0; i < 3; ++i) {
-      low[i] = any ? std::min(low[i], p[i]) : p[i];
-      high[i] = any ? std::max(high[i], p[i]) : p[i];
-    }
-    any = true;
-  };
+  Bounds bounds;
   const auto reachFrom = [&](int32_t node, const Vec3& p, const std::vector<Mat4>& globals) {
     for (int32_t a = node; a >= 0; a = ParentOf(animation, size_t(a))) {
       const double d = Distance(p, {globals[a][12], globals[a][13], globals[a][14]});
@@ -343,7 +349,7 @@ void MeasureReach(const Model& model, const std::vector<float>& times, std::vect
     const std::vector<Mat4>& globals = player.Globals();
     for (size_t n = 0; n < nodeCount; ++n) {
       const Vec3 origin{globals[n][12], globals[n][13], globals[n][14]};
-      extend(origin);
+      bounds.Extend(origin);
       reachFrom(int32_t(n), origin, globals);
       const int32_t parent = ParentOf(animation, n);
       if (parent < 0) {
@@ -361,7 +367,7 @@ void MeasureReach(const Model& model, const std::vector<float>& times, std::vect
       skinned.resize(mesh.vertices.size());
       player.SkinVertices(mesh, palette.data(), skinned.data(), nullptr);
       for (size_t v = 0; v < skinned.size(); ++v) {
-        extend(skinned[v]);
+        bounds.Extend(skinned[v]);
         for (const int32_t id : mesh.vertices[v].boneIDs) {
           const int32_t entry = pose::FindBoneEntry(table.dense, table.sparse, id);
           if (entry >= 0 && boneNodes[size_t(entry)] >= 0) reachFrom(boneNodes[size_t(entry)], skinned[v], globals);
@@ -369,7 +375,7 @@ void MeasureReach(const Model& model, const std::vector<float>& times, std::vect
       }
     }
   }
-  const double extent = any ? Distance(low, high) : 0.0;
+  const double extent = bounds.Diagonal();
   for (double& r : reach) r = std::max({r, 0.01 * extent, 1e-30});
 }
 
@@ -391,26 +397,17 @@ double MeasureAnimationError(const Model& original, const Model& reduced) {
 }
 
 double ModelDiagonal(const Model& model) {
-  Vec3 low{}, high{};
-  bool any = false;
-  const auto extend = [&](const Vec3& p) {
-    if (!AllFinite(p)) return;
-    for (int i = 0; i < 3; ++i) {
-      low[i] = any ? std::min(low[i], p[i]) : p[i];
-      high[i] = any ? std::max(high[i], p[i]) : p[i];
-    }
-    any = true;
-  };
+  Bounds bounds;
   for (const MeshData& mesh : model.meshes)
-    for (const Vertex& vertex : mesh.vertices) extend(vertex.position);
-  if (!any && model.animated) {
+    for (const Vertex& vertex : mesh.vertices) bounds.Extend(vertex.position);
+  if (!bounds.any && model.animated) {
     AnimationPlayer player(model.animation);
     for (const float t : MeasureTimes(model.animation)) {
       player.Evaluate(t, nullptr);
-      for (const Mat4& m : player.Globals()) extend({m[12], m[13], m[14]});
+      for (const Mat4& m : player.Globals()) bounds.Extend({m[12], m[13], m[14]});
     }
   }
-  return any ? Distance(low, high) : 0.0;
+  return bounds.Diagonal();
 }
 
 KeyReduction ReduceKeys(Model& model, float tolerance) {
