@@ -7,6 +7,7 @@
 #     [OUTPUT_DIRECTORY <dir>]    # default: ${CMAKE_CURRENT_BINARY_DIR}
 #     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
+#     [ANIMATION_TOLERANCE <T>]   # with OPTIMIZE: drop animation keys within T model units
 #     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
 #     [ALL])                      # add <target> to the default build
 #
@@ -26,7 +27,8 @@ cmake_policy(VERSION 3.20)
 cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES" "OUTPUT_DIRECTORY;ASSET_ROOT"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES"
+                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE"
                         "MODELS;LODS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -40,9 +42,20 @@ function(varndel_add_models target)
   if(arg_OPTIMIZE AND "LODS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "varndel_add_models(${target}): LODS names no ratio")
   endif()
+  if(("ANIMATION_TOLERANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_TOLERANCE)
+     AND NOT arg_OPTIMIZE)
+    message(FATAL_ERROR "varndel_add_models(${target}): ANIMATION_TOLERANCE needs OPTIMIZE")
+  endif()
   set(options)
   if(arg_OPTIMIZE)
     list(APPEND options --optimize)
+  endif()
+  if("ANIMATION_TOLERANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_TOLERANCE)
+    if(NOT arg_ANIMATION_TOLERANCE MATCHES "^([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?$")
+      message(FATAL_ERROR
+              "varndel_add_models(${target}): ANIMATION_TOLERANCE ${arg_ANIMATION_TOLERANCE} is not a number >= 0")
+    endif()
+    list(APPEND options --anim-tolerance ${arg_ANIMATION_TOLERANCE})
   endif()
   foreach(ratio IN LISTS arg_LODS)
     if(NOT ratio MATCHES "^(0?\\.[0-9]+|1(\\.0*)?)$" OR ratio MATCHES "^0?\\.0*$")
@@ -136,6 +149,19 @@ function(varndel_add_models target)
       math(EXPR level "${level} + 1")
       list(APPEND lod_outputs "${output_dir}/${stem}.lod${level}${extension}")
     endforeach()
+    # A model whose stem ends in .lodN writes the name of a level of the
+    # model of the shorter stem: refused, in this call or any earlier one.
+    get_property(taken GLOBAL PROPERTY VARNDEL_ALL_OUTPUTS)
+    foreach(file IN ITEMS "${output}" ${lod_outputs})
+      string(TOLOWER "${file}" folded_file)
+      if(folded_file IN_LIST taken)
+        message(FATAL_ERROR "varndel_add_models(${target}): ${model} would write ${file}, which another model or "
+                            "level already writes (a level N of <stem> is <stem>.lodN${extension}); give the model "
+                            "another file name")
+      endif()
+      list(APPEND taken "${folded_file}")
+    endforeach()
+    set_property(GLOBAL PROPERTY VARNDEL_ALL_OUTPUTS "${taken}")
     # CMake takes a backslash in a dependency for a directory separator, so a
     # model whose POSIX path holds one is tracked by the depfile alone (the
     # import opens the model, so it is listed there).

@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include <varndel/optimize.h>
+#include <varndel/writer.h>
 
 #include "extract/textures.h"
 #include "log/log.h"
@@ -221,6 +222,20 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
   }
 }
 
+// varndel-opt's key reduction on the verified output, in place: the
+// container holds no varndel::Animation, the file does.
+static void ReduceEdgeKeys(const std::string& temporary, float tolerance) {
+  varndel::Model model;
+  varndel::ReadError readError;
+  if (!varndel::ReadModelFile(temporary, model, &readError)) {
+    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  }
+  if (!model.animated) return;
+  varndel::ReduceKeys(model, tolerance);
+  std::string error;
+  if (!WriteCheckedModelFile(temporary, varndel::WriteModel(model), error)) throw std::runtime_error(error);
+}
+
 // The LOD files of the verified output (read back from temporary, where it
 // still is), and their report in the log directory.
 static void WriteEdgeLods(const EdgeRequest& request, const std::string& temporary, const fs::path& logDir,
@@ -238,6 +253,8 @@ static void WriteEdgeLods(const EdgeRequest& request, const std::string& tempora
   if (!written) throw std::runtime_error(error);
   std::ofstream file(logDir / "lods.txt", std::ios::out | std::ios::binary | std::ios::trunc);
   file << report.str();
+  file.flush();
+  if (!file) throw std::runtime_error("cannot write " + (logDir / "lods.txt").string());
 }
 
 // The stages of GenerateModelFile and the entry point, in their order and
@@ -303,6 +320,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   }
 
   if (VerifyModelFile(temporary, mc, console)) return -666;
+  if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(temporary, request.animationTolerance);
   if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
   if (!request.texturesDirectory.empty()) {
     WriteTexturesDirectory(textures, request.texturesDirectory);

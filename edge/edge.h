@@ -35,6 +35,7 @@ struct EdgeRequest {
   std::vector<float> lods;    // LOD ratios (with optimize): <stem>.lodN<ext> beside the output
   std::string texturesDirectory;  // when set, receives the embedded textures (extract/textures.h)
   std::string texturesManifest;   // when set (with texturesDirectory), lists that directory's files
+  float animationTolerance = -1.0f;  // model units (with optimize); negative: keys untouched
 };
 
 // The import opened, or looked for, files that are not among the declared

@@ -5,6 +5,7 @@
 // private directory, and lists every file the import read in a depfile. One
 // process per model: a helper process per step would cost more than the
 // compile of a small model.
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,7 +19,8 @@
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
-    "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]] [--optimize [--lod <ratio>]...]\n"
+    "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]]\n"
+    "                    [--optimize [--lod <ratio>]... [--anim-tolerance <T>]]\n"
     "                    [--extract-textures <dir> [--textures-manifest <file>]] <isAnimatedModel> <flipUVs>\n"
     "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
     "\n"
@@ -28,7 +30,8 @@ static constexpr const char* kUsage =
     "the import read, as the rule for <depfileTarget> (default: <output> made absolute).\n"
     "--optimize runs varndel-opt's step before the write (the bytes are those of varndel-opt\n"
     "on the direct run's file); each --lod adds <output stem>.lodN<extension>, N counting\n"
-    "from 1, with the achieved errors in <logDir>/lods.txt.\n"
+    "from 1, with the achieved errors in <logDir>/lods.txt. --anim-tolerance drops the animation\n"
+    "keys whose removal moves no joint or skinned vertex by more than T model units.\n"
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
@@ -94,6 +97,15 @@ int main(int argc, char** argv) {
         return kUsageError;
       }
       request.lods.push_back(ratio);
+    } else if (std::strcmp(argv[first], "--anim-tolerance") == 0 && first + 1 < argc) {
+      char* end = nullptr;
+      const float tolerance = std::strtof(argv[++first], &end);
+      if (*argv[first] == '\0' || *end != '\0' || !(tolerance >= 0.0f) || std::isinf(tolerance)) {
+        std::cerr << "varndel-edge: --anim-tolerance " << argv[first]
+                  << ": the tolerance must be a finite number >= 0\n";
+        return kUsageError;
+      }
+      request.animationTolerance = tolerance;
     } else {
       std::cerr << "varndel-edge: unknown option or missing value: " << argv[first] << "\n\n" << kUsage;
       return kUsageError;
@@ -109,6 +121,10 @@ int main(int argc, char** argv) {
   }
   if (!request.texturesManifest.empty() && request.texturesDirectory.empty()) {
     std::cerr << "varndel-edge: --textures-manifest needs --extract-textures\n";
+    return kUsageError;
+  }
+  if (request.animationTolerance >= 0.0f && !request.optimize) {
+    std::cerr << "varndel-edge: --anim-tolerance needs --optimize\n";
     return kUsageError;
   }
   const int positional = argc - first;

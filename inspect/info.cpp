@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
 #include <varndel/textures.h>
+#include <varndel/writer.h>
 
 #include <cstdio>
 #include <iostream>
@@ -37,6 +38,10 @@ std::string FormatStats(const varndel::MeshStats& stats, bool overdraw) {
   if (overdraw && stats.hasOverdraw) {
     std::snprintf(text, sizeof text, ", overdraw %.3f", stats.overdraw);
     line += text;
+  } else if (overdraw && stats.overdrawWork > varndel::kOverdrawWorkBudget) {
+    std::snprintf(text, sizeof text, ", overdraw not measured (%.3g pixel tests, above the budget of %.3g)",
+                  stats.overdrawWork, varndel::kOverdrawWorkBudget);
+    line += text;
   } else if (overdraw) {
     line += ", overdraw unknown (a position is not finite)";
   }
@@ -47,6 +52,8 @@ void WriteAnimation(std::ostream& out, const varndel::Animation& animation, cons
   out << palette.Bold("animation") << "\n";
   out << "  duration  " << FormatFloat(animation.duration) << " ticks, "
       << FormatSeconds(animation) << "\n";
+  out << "  keys      " << varndel::CountKeys(animation) << ", animation sections " << varndel::AnimationBytes(animation)
+      << " bytes\n";
   out << "  nodes     " << animation.nodes.size() << ", depth " << HierarchyDepth(animation.nodes) << "\n";
   out << "  tracks    " << animation.tracks.size() << "\n";
   for (size_t i = 0; i < animation.tracks.size(); ++i) {

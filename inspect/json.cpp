@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
 #include <varndel/textures.h>
+#include <varndel/writer.h>
 
 #include <algorithm>
 #include <charconv>
@@ -260,6 +261,8 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
   json.Key("animation").BeginObject();
   json.Key("duration").Float(animation.duration);
   json.Key("ticksPerSecond").Double(animation.ticksPerSecond);
+  json.Key("keys").Unsigned(varndel::CountKeys(animation));
+  json.Key("animationBytes").Unsigned(varndel::AnimationBytes(animation));
   json.Key("nodes").Unsigned(animation.nodes.size());
   json.Key("depth").Unsigned(HierarchyDepth(animation.nodes));
   json.Key("tracks").BeginArray();

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -53,51 +54,35 @@ std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int f
   return ticks;
 }
 
-// Creates a file beside path that no other writer uses: the random part
-// makes a clash unlikely, and CreateNewFile refuses one that happens anyway
-// (or a link planted at that name).
-std::FILE* CreateTemporaryBeside(const std::string& path, std::string& temporary) {
-  static std::mt19937_64 random = [] {
-    uint64_t seed = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
-    try {
-      seed ^= uint64_t(std::random_device{}()) << 32;
-    } catch (...) {  // no random device: the clock alone
-    }
-    return std::mt19937_64(seed);
-  }();
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%016llx.partial", static_cast<unsigned long long>(random()));
-    temporary = path + suffix;
-    if (std::FILE* file = varndel::file_access::CreateNewFile(temporary)) return file;
-    if (errno != EEXIST) return nullptr;
-  }
-  return nullptr;
-}
-
 // Writes bytes to a new temporary file beside path, then renames it over
 // path, so a failed write leaves no half-written picture behind and two
 // renders to one output never share a file.
 bool WriteWhole(const std::string& path, const std::string& bytes, std::string& reason) {
   std::string temporary;
-  std::FILE* file = CreateTemporaryBeside(path, temporary);
+  std::FILE* file = varndel::file_access::CreateUniqueFile(path, ".partial", temporary);
   if (file == nullptr) {
     reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
     return false;
   }
+  varndel::file_access::RemoveOnInterrupt(temporary);
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   std::error_code error;
+  const auto discard = [&] {
+    fs::remove(temporary, error);
+    varndel::file_access::KeepOnInterrupt(temporary);
+  };
   if (std::fclose(file) != 0 || !written) {
     reason = "cannot write " + temporary;
-    fs::remove(temporary, error);
+    discard();
     return false;
   }
   fs::rename(temporary, path, error);
   if (error) {
     reason = error.message();
-    fs::remove(temporary, error);
+    discard();
     return false;
   }
+  varndel::file_access::KeepOnInterrupt(temporary);
   return true;
 }
 
@@ -154,7 +139,10 @@ int RunRender(int argc, char** argv) {
   int columns = 1, rows = 1;
   render::SheetGrid(frames, columns, rows);
   if (double(request.width) * columns * double(request.height) * rows > kMaxSheetPixels) {
-    std::cerr << kPrefix << "a sheet of " << columns << "x" << rows << " pictures of " << size << " is too large\n";
+    std::cerr << kPrefix << "a sheet of " << columns << "x" << rows << " pictures of " << size
+              << " is too large: " << std::fixed << std::setprecision(0)
+              << double(request.width) * columns * double(request.height) * rows
+              << " pixels, more than the limit of 16 million (" << kMaxSheetPixels << ")\n";
     return 2;
   }
   std::error_code same;

@@ -10,10 +10,14 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
+#include <system_error>
+
+#include "reader/file_access.h"
 
 namespace fs = std::filesystem;
 
@@ -22,43 +26,96 @@ std::string TemporaryPathFor(const std::string& path) {
   return (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
 }
 
-bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string temporary = TemporaryPathFor(path);
-  const auto fail = [&](std::string message) {
+namespace {
+
+// Whether the file at path holds exactly bytes, read a block at a time.
+bool HoldsExactly(const std::string& path, const std::string& bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  std::vector<char> block(size_t(1) << 20);
+  size_t done = 0;
+  bool same = true;
+  while (same) {
+    const size_t got = std::fread(block.data(), 1, block.size(), file);
+    if (got == 0) break;
+    same = got <= bytes.size() - done && std::memcmp(block.data(), bytes.data() + done, got) == 0;
+    done += got;
+  }
+  same = same && !std::ferror(file) && done == bytes.size();
+  std::fclose(file);
+  return same;
+}
+
+}  // namespace
+
+bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, PendingFile& pending,
+                           std::string& error) {
+  namespace access = varndel::file_access;
+  const fs::path target(path);
+  pending.path = path;
+  std::FILE* file =
+      access::CreateUniqueFile((target.parent_path() / ("." + target.filename().string())).string(), ".tmp",
+                               pending.temporary);
+  if (file == nullptr) {
+    error = "cannot create " + path + ": " + std::generic_category().message(errno);
+    return false;
+  }
+  access::RemoveOnInterrupt(pending.temporary);
+  const auto fail = [&](const std::string& reason) {
     std::error_code ignored;
-    fs::remove(temporary, ignored);
-    error = std::move(message);
+    fs::remove(pending.temporary, ignored);
+    access::KeepOnInterrupt(pending.temporary);
+    error = "cannot write " + path + ": " + reason;
     return false;
   };
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!file.is_open()) return fail("cannot create " + temporary);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.flush();
-    if (!file) return fail("cannot write " + temporary);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const int writeError = errno;
+  if (std::fclose(file) != 0 || !written) {
+    return fail(std::generic_category().message(written ? errno : writeError));
   }
-  // The file holds exactly the bytes meant, and the strict reader accepts
-  // them (WriteModel is the reader's inverse, so they are the model meant).
-  std::string written;
-  {
-    std::ifstream file(temporary, std::ios::in | std::ios::binary);
-    written.resize(bytes.size() + 1);
-    file.read(written.data(), static_cast<std::streamsize>(written.size()));
-    if (file.bad() || static_cast<size_t>(file.gcount()) != bytes.size()) {
-      return fail("the written file " + temporary + " does not hold the bytes written");
-    }
-    written.resize(bytes.size());
-  }
-  if (written != bytes) return fail("the written file " + temporary + " does not hold the bytes written");
-  varndel::Model model;
-  varndel::ReadError readError;
-  if (!varndel::ReadModel(written.data(), written.size(), model, &readError)) {
-    return fail("the written file does not read back: " + varndel::FormatReadError(readError));
-  }
-  std::error_code code;
-  fs::rename(temporary, path, code);
-  if (code) return fail("cannot rename " + temporary + " to " + path + ": " + code.message());
+  // The file holds exactly the bytes meant. They are WriteModel's image of
+  // a model whose lists the reader took (only reordered or shortened since),
+  // which the strict reader accepts, so the file is compared, not parsed
+  // again: a second parse of a large file cost as much as its write.
+  if (!HoldsExactly(pending.temporary, bytes)) return fail("the written file does not hold the bytes written");
   return true;
+}
+
+bool CommitFiles(const std::vector<PendingFile>& files, std::string& error) {
+  // A directory at a file's name would fail its rename after others had
+  // been made: refused before any.
+  for (const PendingFile& file : files) {
+    std::error_code ignored;
+    if (fs::is_directory(fs::symlink_status(file.path, ignored))) {
+      error = "cannot write " + file.path + ": it is a directory";
+      DiscardFiles(files);
+      return false;
+    }
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::error_code code;
+    fs::rename(files[i].temporary, files[i].path, code);
+    if (code) {
+      error = "cannot write " + files[i].path + ": " + code.message();
+      DiscardFiles(std::vector<PendingFile>(files.begin() + std::ptrdiff_t(i), files.end()));
+      return false;
+    }
+    varndel::file_access::KeepOnInterrupt(files[i].temporary);
+  }
+  return true;
+}
+
+void DiscardFiles(const std::vector<PendingFile>& files) {
+  for (const PendingFile& file : files) {
+    std::error_code ignored;
+    fs::remove(file.temporary, ignored);
+    varndel::file_access::KeepOnInterrupt(file.temporary);
+  }
+}
+
+bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error) {
+  PendingFile pending;
+  return WriteCheckedTemporary(path, bytes, pending, error) && CommitFiles({pending}, error);
 }
 
 namespace {
@@ -91,11 +148,19 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 }
 
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
-                   std::ostream& report, std::vector<std::string>& warnings, std::string& error) {
+                   std::ostream& report, std::vector<std::string>& warnings, std::string& error,
+                   std::vector<PendingFile>* pending) {
   for (size_t n = 0; n < request.ratios.size(); ++n) {
     const varndel::LodLevel level = BuildLodLevel(base, request, n, warnings);
     const std::string path = varndel::LodPath(output, n + 1, base.animated);
-    if (!WriteCheckedModelFile(path, varndel::WriteModel(level.model), error)) return false;
+    if (pending != nullptr) {
+      if (!WriteCheckedTemporary(path, varndel::WriteModel(level.model), pending->emplace_back(), error)) {
+        pending->pop_back();
+        return false;
+      }
+    } else if (!WriteCheckedModelFile(path, varndel::WriteModel(level.model), error)) {
+      return false;
+    }
     const float worst = level.errors.empty() ? 0.0f : *std::max_element(level.errors.begin(), level.errors.end());
     report << LodName(n) << ": " << path << ": " << IndexCount(level.model) << " of " << IndexCount(base)
            << " indices (ratio " << Figure(request.ratios[n]) << "), error " << Figure(worst) << '\n';

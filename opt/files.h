@@ -9,12 +9,34 @@
 #include <string>
 #include <vector>
 
-// Writes bytes to a temporary file beside path, reads it back, checks that
-// it holds exactly bytes and that the strict reader accepts it, and renames
-// it to path. On failure returns false with error set and leaves path as it was.
+// A file written and checked under a temporary name beside its path,
+// waiting to be renamed into place.
+struct PendingFile {
+  std::string path;
+  std::string temporary;
+};
+
+// Writes bytes to a new temporary file beside path (created exclusively,
+// never through a link, removed if SIGINT or SIGTERM ends the process),
+// reads it back, and checks that it holds exactly bytes (a WriteModel
+// image of a model the reader gave, which it accepts). On failure removes the temporary and returns false with
+// error naming path and the reason.
+bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, PendingFile& pending,
+                           std::string& error);
+
+// Renames every pending file into place, in order, so that the last one
+// (the main output) is replaced only after the others. On failure returns
+// false with error set and removes the temporaries not yet renamed.
+bool CommitFiles(const std::vector<PendingFile>& files, std::string& error);
+
+// Removes the temporaries of files that were not committed.
+void DiscardFiles(const std::vector<PendingFile>& files);
+
+// WriteCheckedTemporary, then the rename: on failure path is left as it was.
 bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error);
 
-// The temporary beside path that WriteCheckedModelFile writes first.
+// The temporary name earlier versions wrote beside path
+// (".<name>.<pid>.tmp"); kept for callers that clean up after them.
 std::string TemporaryPathFor(const std::string& path);
 
 struct LodRequest {
@@ -31,5 +53,8 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 // One report line per level goes to report ("lod1: <path>: 600 of 1200
 // indices (ratio 0.5), error 0.0012"), warnings appended
 // to warnings, prefixed with the level ("lod1: mesh 0: ..."). Stops at the first file that cannot be written.
+// With pending, the levels are only written to temporaries and appended
+// there, for CommitFiles.
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
-                   std::ostream& report, std::vector<std::string>& warnings, std::string& error);
+                   std::ostream& report, std::vector<std::string>& warnings, std::string& error,
+                   std::vector<PendingFile>* pending = nullptr);

@@ -5,8 +5,13 @@
 #include <varndel/writer.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,8 +29,8 @@ constexpr int kExitUsage = 2;  // also: the input cannot be read
 constexpr const char* kFooter =
     "Without -o the result goes to <IN without its extension>.opt<extension>; the input is\n"
     "overwritten only when -o names it. Level N goes to <OUT stem>.lodN<extension>.\n"
-    "Every file is written through a temporary file, read back with the strict reader, and\n"
-    "only then renamed into place.\n"
+    "Every file is written through a temporary file and read back; only when every file of\n"
+    "the run has passed are they renamed into place, the output last.\n"
     "\n"
     "Exit codes: 0 written (warnings on stderr); 1 a file could not be written or did not\n"
     "read back; 2 bad usage, or IN cannot be read.";
@@ -57,6 +62,7 @@ int main(int argc, char** argv) {
   std::string output;
   std::vector<float> ratios;
   bool noOverdraw = false;
+  std::optional<std::string> animationTolerance;
   app.add_option("IN", input, "the compiled model file")->required();
   app.add_option("-o,--output", output, "where the result goes");
   app.add_option("--lod", ratios, "add a level of detail keeping RATIO of each mesh's indices (0 < RATIO <= 1)")
@@ -66,6 +72,10 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
       ->check(CLI::Range(0.0f, 1.0f));
   app.add_flag("--no-overdraw", noOverdraw, "keep the vertex-cache order of the triangles");
+  app.add_option("--anim-tolerance", animationTolerance,
+                 "drop the animation keys whose removal moves no joint or skinned vertex by more than T "
+                 "(model units, T >= 0)")
+      ->type_name("T");
   app.footer(kFooter);
   try {
     app.parse(argc, argv);
@@ -76,7 +86,17 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   for (const float ratio : ratios) {
+    if (std::isnan(ratio)) return Fail(kExitUsage, "--lod nan: the ratio must be a number above 0 and at most 1");
     if (!(ratio > 0.0f)) return Fail(kExitUsage, "--lod: the ratio must be above 0");
+  }
+  float tolerance = -1.0f;
+  if (animationTolerance) {
+    char* end = nullptr;
+    tolerance = std::strtof(animationTolerance->c_str(), &end);
+    if (animationTolerance->empty() || *end != '\0' || !(tolerance >= 0.0f) || std::isinf(tolerance)) {
+      return Fail(kExitUsage,
+                  "--anim-tolerance " + *animationTolerance + ": the tolerance must be a finite number >= 0");
+    }
   }
   if (output.empty()) output = DefaultOutput(input);
   for (size_t n = 0; n < ratios.size(); ++n) {
@@ -93,23 +113,42 @@ int main(int argc, char** argv) {
     return Fail(kExitUsage, (fileLevel ? "" : input + ": ") +
                                 (fileLevel ? readError.message : varndel::FormatReadError(readError)));
   }
+  std::vector<PendingFile> pending;  // temporaries not yet renamed
   try {
     varndel::OptimizeOptions options;
     options.overdraw = !noOverdraw;
+    options.animationTolerance = tolerance;
+    const size_t keysBefore = varndel::CountKeys(model.animation);
     for (const std::string& warning : varndel::OptimizeModel(model, options)) {
       std::cerr << "varndel-opt: warning: " << warning << '\n';
     }
+    if (tolerance >= 0.0f && model.animated) {
+      std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << '\n';
+    }
+    // Every file goes to a temporary first; they are renamed, the output
+    // last, only when all are written and checked.
     std::string error;
-    if (!WriteCheckedModelFile(output, varndel::WriteModel(model), error)) return Fail(kExitWriteFailed, error);
-    std::cout << "wrote " << output << '\n';
+    pending.resize(1);
+    if (!WriteCheckedTemporary(output, varndel::WriteModel(model), pending[0], error)) {
+      return Fail(kExitWriteFailed, error);
+    }
     LodRequest request{ratios, !noOverdraw};
     std::vector<std::string> warnings;
-    const bool written = WriteLodFiles(model, output, request, std::cout, warnings, error);
+    std::ostringstream report;
+    const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);
     for (const std::string& warning : warnings) std::cerr << "varndel-opt: warning: " << warning << '\n';
-    if (!written) return Fail(kExitWriteFailed, error);
+    if (!written) {
+      DiscardFiles(pending);
+      return Fail(kExitWriteFailed, error);
+    }
+    std::rotate(pending.begin(), pending.begin() + 1, pending.end());
+    if (!CommitFiles(pending, error)) return Fail(kExitWriteFailed, error);
+    std::cout << "wrote " << output << '\n' << report.str();
   } catch (const std::bad_alloc&) {
+    DiscardFiles(pending);
     return Fail(kExitWriteFailed, "out of memory");
   } catch (const std::exception& e) {
+    DiscardFiles(pending);
     return Fail(kExitWriteFailed, e.what());
   }
   return kExitOk;

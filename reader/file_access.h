@@ -34,4 +34,18 @@ bool IsRegularFile(const std::string& path);
 // empty when it is no directory or cannot be listed.
 std::vector<std::string> ListRegularFiles(const std::string& directory);
 
+// Creates, as CreateNewFile does, a file named prefix + ".<16 hex digits>" +
+// suffix (random digits: another writer's name is not predictable), and
+// sets temporary to its name. Null (with errno set, temporary the last name
+// tried) when it cannot.
+std::FILE* CreateUniqueFile(const std::string& prefix, const std::string& suffix, std::string& temporary);
+
+// Files removed when SIGINT or SIGTERM ends the process (the handler is
+// installed with the first registration; the signal then does what it
+// did before). For temporary files only; a path longer than 4095 bytes, or
+// beyond the 64 registered at once, is not covered. Unregister once the
+// file is renamed or removed.
+void RemoveOnInterrupt(const std::string& path);
+void KeepOnInterrupt(const std::string& path);
+
 }  // namespace varndel::file_access

@@ -127,12 +127,14 @@ void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
     if (!animated) continue;
     int taken = 0;
     double sum = 0;
+    bool unknown = false;  // the group counts vertices: one entry for all slots of one
     for (int slot = 0; slot < 4; ++slot) {
       const int32_t id = vertex.boneIDs[slot];
       if (id < 0) continue;
       ++taken;
       sum += vertex.weights[slot];
-      if (!boneNumbers.Contains(id)) {
+      if (!boneNumbers.Contains(id) && !unknown) {
+        unknown = true;
         unknownBone.Add(v, [&] {
           return "slot " + std::to_string(slot) + " names bone " + std::to_string(id) +
                  ", which has no bone-info entry";
@@ -229,7 +231,20 @@ void CheckKeys(const std::string& scope, const char* noun, const char* plural, c
   Collect(findings, {&notNumber, &backwards, &late});
 }
 
+// Ticks per second a player can turn seconds into float ticks with: the
+// file's rate when it gives one (0, negative or not a number: 25).
+constexpr double kLowestTickRate = 1e-3;
+constexpr double kHighestTickRate = 1e6;
+
 void CheckAnimation(const Animation& animation, std::vector<Finding>& findings) {
+  if (!std::isfinite(animation.duration)) {
+    findings.push_back({Severity::kError, "animation duration", FormatFloat(animation.duration) + " is not finite"});
+  }
+  const double rate = animation.ticksPerSecond;
+  if (rate > 0 && std::isfinite(rate) && (rate < kLowestTickRate || rate > kHighestTickRate)) {
+    findings.push_back({Severity::kError, "animation ticksPerSecond",
+                        FormatDouble(rate) + " is outside 0.001 to 1000000 ticks per second"});
+  }
   std::unordered_set<std::string_view> nodeNames;
   for (const Node& node : animation.nodes) nodeNames.insert(node.name);
   for (const Track& track : animation.tracks) {

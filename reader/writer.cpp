@@ -81,6 +81,17 @@ void AppendAnimation(std::string& out, const Animation& animation) {
 
 }  // namespace
 
+size_t AnimationBytes(const Animation& animation) {
+  size_t size = sizeof(float) + sizeof(double) + 1 + 1;  // duration, tick rate, the two entry counts
+  for (const Node& node : animation.nodes) size += sizeof(Mat4) + 4 + node.name.size() + 4;
+  for (const Track& track : animation.tracks) {
+    size += 3 * 4 + track.positions.size() * sizeof(PositionKey) + track.rotations.size() * sizeof(RotationKey) +
+            track.scales.size() * sizeof(ScaleKey) + 3 * 4 + 2 + track.name.size() + 4;
+  }
+  for (const BoneInfoEntry& info : animation.boneInfos) size += 2 + info.name.size() + 4 + sizeof(Mat4);
+  return size;
+}
+
 std::string WriteModel(const Model& model) {
   size_t size = 12;
   for (const MeshData& mesh : model.meshes) {

@@ -55,7 +55,8 @@ TEST(InspectJson, ExamplesGiveTheExpectedDocuments) {
                {"vertices": 3, "indices": 3, "textures": [],
                 "bounds": {"min": [-0.3, 2.0, 0.0], "max": [0.3, 2.6, 0.0]},
                 "acmr": 3.0, "atvr": 1.0, "overfetch": 1.2121212}],
-    "animation": {"duration": 1000.0, "ticksPerSecond": 1000.0, "nodes": 6, "depth": 4,
+    "animation": {"duration": 1000.0, "ticksPerSecond": 1000.0, "keys": 15, "animationBytes": 1060,
+                  "nodes": 6, "depth": 4,
                   "tracks": [{"name": "Head", "id": 0, "positionKeys": 1, "rotationKeys": 1, "scaleKeys": 3},
                              {"name": "Spine", "id": 1, "positionKeys": 1, "rotationKeys": 3, "scaleKeys": 1},
                              {"name": "Hip", "id": 2, "positionKeys": 3, "rotationKeys": 1, "scaleKeys": 1}],
@@ -180,6 +181,7 @@ TEST(InspectInfo, AnimatedExampleSummary) {
             "  gpu     ACMR 3.000, ATVR 1.000, overfetch 1.212\n"
             "animation\n"
             "  duration  1000 ticks, 1 s at 1000 ticks/s\n"
+            "  keys      15, animation sections 1060 bytes\n"
             "  nodes     6, depth 4\n"
             "  tracks    3\n"
             "    0 'Head' id 0: 1 position, 1 rotation, 3 scale keys\n"

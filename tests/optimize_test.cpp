@@ -7,12 +7,14 @@
 #include <varndel/writer.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cmath>
 #include <limits>
 #include <map>
 #include <set>
 #include <tuple>
 
+#include "reader/file_access.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -213,6 +215,47 @@ TEST(Optimize, WeldsAndOrdersASkinnedMeshWithoutLosingAVertexRecord) {
   }
 }
 
+// A tube in ring order: already better for a 16-entry FIFO than either
+// order the optimiser computes, so the step keeps it.
+varndel::MeshData Tube(int segments, int rings) {
+  varndel::MeshData mesh;
+  for (int r = 0; r <= rings; ++r) {
+    for (int s = 0; s < segments; ++s) {
+      varndel::Vertex v;
+      const double a = 6.283185307 * s / segments;
+      v.position = {float(std::cos(a)), 0.3f * float(r), float(std::sin(a))};
+      mesh.vertices.push_back(v);
+    }
+  }
+  for (int r = 0; r < rings; ++r) {
+    for (int s = 0; s < segments; ++s) {
+      const uint32_t a = uint32_t(r * segments + s), b = uint32_t(r * segments + (s + 1) % segments);
+      mesh.indices.insert(mesh.indices.end(), {a, b, a + segments, b, b + segments, a + segments});
+    }
+  }
+  return mesh;
+}
+
+TEST(Optimize, NeverRaisesTheCacheMissesOfAMesh) {
+  for (const int rings : {3, 7}) {
+    for (const bool overdraw : {true, false}) {
+      SCOPED_TRACE(std::to_string(rings) + " rings" + (overdraw ? ", overdraw order" : ""));
+      varndel::Model model;
+      model.meshes.push_back(Tube(6, rings));
+      const varndel::Model original = model;
+      varndel::OptimizeOptions options;
+      options.overdraw = overdraw;
+      varndel::OptimizeModel(model, options);
+      EXPECT_LE(Acmr(model.meshes[0]), Acmr(original.meshes[0]));
+      ExpectLossless(original, model);
+      varndel::LodOptions lod;
+      lod.ratio = 1.0f;
+      lod.overdraw = overdraw;
+      EXPECT_LE(Acmr(varndel::BuildLod(original, lod).model.meshes[0]), Acmr(original.meshes[0]));
+    }
+  }
+}
+
 TEST(Optimize, LeavesMeshesItCannotOrderAsTheyAreWithAWarning) {
   struct Case {
     const char* what;
@@ -280,6 +323,33 @@ TEST(Lod, EachLevelKeepsAtMostItsShareOrSaysWhy) {
     b.meshes.clear();
     EXPECT_EQ(varndel::WriteModel(a), varndel::WriteModel(b));
   }
+}
+
+// Copies of one large triangle: the simplifier's work and the overdraw's
+// pixel tests grow past their budgets, and each says so instead of running.
+TEST(Lod, SimplifierAndOverdrawWorkIsBounded) {
+  varndel::MeshData mesh;
+  for (const varndel::Vec3& p : {varndel::Vec3{0, 0, 0}, varndel::Vec3{10, 0, 0}, varndel::Vec3{0, 10, 0}}) {
+    varndel::Vertex v;
+    v.position = p;
+    mesh.vertices.push_back(v);
+  }
+  for (int copy = 0; copy < 40000; ++copy) mesh.indices.insert(mesh.indices.end(), {0, 1, 2});
+  const varndel::MeshStats stats = varndel::AnalyzeMesh(mesh, true);
+  EXPECT_TRUE(stats.valid);
+  EXPECT_FALSE(stats.hasOverdraw);
+  EXPECT_GT(stats.overdrawWork, varndel::kOverdrawWorkBudget);
+
+  varndel::Model model;
+  model.meshes.push_back(mesh);
+  const varndel::LodLevel level = varndel::BuildLod(model, {});
+  ASSERT_EQ(level.warnings.size(), 1u);
+  EXPECT_EQ(level.warnings[0].rfind("mesh 0: copied whole: its vertices are shared by too many triangles", 0), 0u)
+      << level.warnings[0];
+  EXPECT_EQ(level.model.meshes[0].indices, mesh.indices);
+
+  mesh.indices.resize(30);  // ten copies: measured as before
+  EXPECT_TRUE(varndel::AnalyzeMesh(mesh, true).hasOverdraw);
 }
 
 TEST(Lod, FileNames) {
@@ -354,6 +424,7 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
       {{"grid.staticbin", "--lod", "0"}, 2, "the ratio must be above 0"},
       {{"grid.staticbin", "--lod", "1.5"}, 2, "--lod"},
       {{"grid.staticbin", "--lod", "x"}, 2, "--lod"},
+      {{"grid.staticbin", "--lod", "nan"}, 2, "--lod nan: the ratio must be a number above 0 and at most 1"},
       {{"grid.lod1.staticbin", "-o", "grid.staticbin", "--lod", "0.5"}, 2, "would overwrite the input"},
       {{"grid.staticbin", "-o", "no/such/dir/out.staticbin"}, 1, "cannot create"},
   };
@@ -376,6 +447,69 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
 }
 
 // varndel-edge --optimize --lod: the bytes of Varndel then varndel-opt.
+// A level that cannot be written leaves nothing of the run behind: no
+// output, no other level, no temporary, the input untouched; and whatever
+// blocked it stays.
+TEST(VarndelOpt, WritesEveryFileOfARunOrNone) {
+  ScratchDir dir;
+  const std::string input = varndel::WriteModel(SkinnedGrid(8));
+  WriteFile(dir.path / "o.animbin", input);
+  for (const char* stem : {"o", "p"}) {  // a level's name taken by a directory
+    fs::create_directories(dir.path / (std::string(stem) + ".lod2.animbin") / "inside");
+  }
+  for (const char* output : {"p", "o"}) {
+    SCOPED_TRACE(output);
+    const RunResult result = RunOpt(
+        {"o.animbin", "-o", std::string(output) + ".animbin", "--lod", "0.5", "--lod", "0.25"}, dir.path);
+    EXPECT_EQ(result.exitCode, 1) << result.out;
+    EXPECT_NE(result.err.find("cannot write " + std::string(output) + ".lod2.animbin: "), std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "");
+    std::vector<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(dir.path)) entries.push_back(entry.path().filename().string());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string>{"o.animbin", "o.lod2.animbin", "p.lod2.animbin"}));
+    EXPECT_TRUE(ReadFile(dir.path / "o.animbin") == input);
+    EXPECT_TRUE(fs::exists(dir.path / (std::string(output) + ".lod2.animbin") / "inside"));
+  }
+}
+
+#ifndef _WIN32
+// An output that is a link is replaced by the file; the link's target is
+// not written.
+TEST(VarndelOpt, NeverWritesThroughALink) {
+  ScratchDir dir;
+  WriteFile(dir.path / "o.animbin", varndel::WriteModel(SkinnedGrid(4)));
+  WriteFile(dir.path / "victim", "keep me");
+  fs::create_symlink(dir.path / "victim", dir.path / "q.animbin");
+  const RunResult run = RunOpt({"o.animbin", "-o", "q.animbin"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir.path / "victim"), "keep me");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path / "q.animbin")));
+}
+
+// A run ended by SIGINT or SIGTERM removes the temporaries it registered.
+TEST(VarndelOpt, AnInterruptRemovesTheTemporaries) {
+  ScratchDir dir;
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const fs::path path = dir.path / ("partial" + std::to_string(signal));
+    const int status = RunInChild(
+        [&] {
+          std::string temporary;
+          std::FILE* file = varndel::file_access::CreateUniqueFile(path.string(), ".tmp", temporary);
+          if (file == nullptr) return 1;
+          std::fclose(file);
+          varndel::file_access::RemoveOnInterrupt(temporary);
+          std::raise(signal);
+          return 2;
+        },
+        size_t(1) << 30);
+    EXPECT_EQ(status, 128 + signal) << DescribeChildStatus(status);
+    EXPECT_TRUE(fs::is_empty(dir.path));
+  }
+}
+#endif
+
 TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
   ScratchDir dir;
   fs::copy(fs::path(VARNDEL_EXAMPLES), dir.path / "root", fs::copy_options::recursive);
@@ -399,6 +533,16 @@ TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
     }
     EXPECT_NE(ReadFile(dir.path / "log" / "lods.txt").find("lod1: "), std::string::npos);
   }
+  // A report that cannot be written fails the model, which leaves no output.
+  fs::create_directories(dir.path / "blocked" / "lods.txt" / "inside");
+  const RunResult blocked = RunProcess(VARNDEL_EDGE_EXE,
+                                       {"--optimize", "--lod", "0.5", "0", "0", (dir.path / "root").string(),
+                                        "crate.obj", "out/crate.staticbin", "blocked"},
+                                       dir.path);
+  EXPECT_NE(blocked.exitCode, 0);
+  EXPECT_NE(blocked.err.find("lods.txt"), std::string::npos) << blocked.err;
+  EXPECT_FALSE(fs::exists(dir.path / "out" / "crate.staticbin"));
+  EXPECT_FALSE(fs::exists(dir.path / "out" / "crate.lod1.staticbin"));
   for (const std::vector<std::string>& flags : {std::vector<std::string>{"--lod", "0.5"},
                                                 {"--optimize", "--lod", "0"},
                                                 {"--optimize", "--lod", "x"},

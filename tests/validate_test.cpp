@@ -67,4 +67,52 @@ TEST(ValidateModel, FatalFindingsAreErrorsAndTexturesNeedTheCallersLookup) {
   EXPECT_EQ(looked, std::vector<std::string>{"skin.png"});
 }
 
+TEST(ValidateModel, AnimationTimingAPlayerCannotUseIsAnError) {
+  struct Case {
+    float duration;
+    double rate;
+    const char* element;  // nullptr: no finding
+    const char* message;
+  };
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const Case cases[] = {
+      {10, 0, nullptr, ""},  // played at 25 ticks per second
+      {10, 30, nullptr, ""},
+      {10, -5, nullptr, ""},  // played at 25 too
+      {nan, 30, "animation duration", "nan is not finite"},
+      {inf, 30, "animation duration", "inf is not finite"},
+      {10, 1e-300, "animation ticksPerSecond", "1e-300 is outside 0.001 to 1000000 ticks per second"},
+      {10, 1e300, "animation ticksPerSecond", "1e+300 is outside 0.001 to 1000000 ticks per second"},
+  };
+  for (const Case& c : cases) {
+    varndel::Model model;
+    model.animated = true;
+    model.animation.nodes = {{"Hip", {}, -1, 0}};
+    model.animation.duration = c.duration;
+    model.animation.ticksPerSecond = c.rate;
+    const auto findings = varndel::ValidateModel(model);
+    if (c.element == nullptr) {
+      EXPECT_TRUE(findings.empty()) << c.rate;
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << c.element;
+    EXPECT_EQ(findings[0].severity, varndel::Severity::kError);
+    EXPECT_EQ(findings[0].element, c.element);
+    EXPECT_EQ(findings[0].message, c.message);
+  }
+}
+
+// Two unknown slots of one vertex are one vertex in the count.
+TEST(ValidateModel, CountsVerticesNotBoneSlots) {
+  varndel::Model model = BrokenModel();
+  model.meshes[0].indices = {0, 1, 2};
+  model.meshes[0].vertices[1].position[2] = 0;
+  model.meshes[0].vertices[2].boneIDs = {4, 5, -1, -1};
+  model.meshes[0].vertices[0].boneIDs = {7, -1, -1, -1};
+  const auto findings = varndel::ValidateModel(model);
+  ASSERT_FALSE(findings.empty());
+  EXPECT_EQ(findings[0].element, "mesh 0 vertex 0 boneIDs");
+  EXPECT_EQ(findings[0].message, "slot 0 names bone 7, which has no bone-info entry (and 1 more vertex: 2)");
+}
+
 }  // namespace

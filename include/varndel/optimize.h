@@ -14,7 +14,10 @@ namespace varndel {
 
 struct OptimizeOptions {
   bool overdraw = true;             // false: keep the vertex-cache order of the triangles
-  float overdrawThreshold = 1.05f;  // the ACMR may grow by this factor for less overdraw
+  float overdrawThreshold = 1.0f;   // the ACMR may grow by this factor for less overdraw
+  // Model units; negative (the default) or NaN: the animation keys stay as
+  // they are. Otherwise OptimizeModel reduces them as ReduceKeys does.
+  float animationTolerance = -1.0f;
 };
 
 // For every mesh, in place: welds vertices whose 88 bytes are identical,
@@ -25,11 +28,51 @@ struct OptimizeOptions {
 // as it is. Returns the warnings, one sentence each, starting "mesh N: ".
 std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options = {});
 
+// The keys of an animation: position, rotation and scale keys of every track.
+size_t CountKeys(const Animation& animation);
+
+// The largest distance, in model units, between the poses of two models
+// whose animations differ only in their keys, played with AnimationPlayer
+// at every key time of original's animation and midway between each pair of
+// consecutive times: every node's global origin and, when the model has
+// meshes, every skinned vertex position. 0 when the poses are identical
+// (NaN where both are NaN counts as identical); infinity when the models
+// cannot be compared (different nodes, bone entries or meshes).
+double MeasureAnimationError(const Model& original, const Model& reduced);
+
+// The diagonal of the model's bounding box, in model units: of its finite
+// mesh positions, or, for a skeleton without meshes, of its joints' global
+// origins at the times MeasureAnimationError plays. 0 for neither.
+double ModelDiagonal(const Model& model);
+
+struct KeyReduction {
+  size_t keysBefore = 0;
+  size_t keysAfter = 0;
+  double error = 0;  // MeasureAnimationError of the result, at most the tolerance
+};
+
+// Removes from every track's position, rotation and scale lists the keys
+// whose removal keeps MeasureAnimationError(before, after) within tolerance
+// (model units), and checks that before returning: a key is kept rather
+// than the bound broken. Kept keys keep their time and value bytes; the
+// first and last key of each list, lists of fewer than three keys, the max
+// times, duration and tick rate stay. With tolerance 0 only keys that the
+// player's interpolation reproduces exactly go. Lists the player would
+// reorder (unsorted, repeated or NaN times), lists with a non-finite value
+// and tracks the player does not play are left as they are. A static model
+// or a negative or NaN tolerance: nothing changes.
+KeyReduction ReduceKeys(Model& model, float tolerance);
+
+// The simplifier's work grows with the square of the triangles around a
+// vertex; BuildLod copies a mesh above this sum of squares whole, with a
+// warning.
+constexpr double kSimplifyWorkBudget = 3e9;
+
 struct LodOptions {
   float ratio = 0.5f;         // the share of each mesh's indices to keep, in (0, 1]
   float targetError = 0.01f;  // the largest error allowed, relative to the mesh's extent
   bool overdraw = true;
-  float overdrawThreshold = 1.05f;
+  float overdrawThreshold = 1.0f;
 };
 
 struct LodLevel {
@@ -49,9 +92,14 @@ struct MeshStats {
   float acmr = 0;            // vertices transformed per triangle
   float atvr = 0;            // vertices transformed per distinct vertex used
   float overfetch = 0;       // vertex bytes fetched per byte used
-  bool hasOverdraw = false;  // asked for, and every position finite
+  bool hasOverdraw = false;  // asked for, every position finite, and within the budget
   float overdraw = 0;        // pixels shaded per pixel covered
+  double overdrawWork = 0;   // when asked for: the pixel tests it takes (triangles' boxes in the six views)
 };
+
+// The pixel tests AnalyzeMesh spends on the overdraw at most; a mesh that
+// needs more gets none (hasOverdraw false, overdrawWork above this).
+constexpr double kOverdrawWorkBudget = 4e9;
 
 MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);
 

@@ -5,6 +5,7 @@
 
 #include <varndel/reader.h>
 
+#include <cstddef>
 #include <string>
 
 namespace varndel {
@@ -13,5 +14,9 @@ namespace varndel {
 // childCount, as the reader keeps them. Throws std::length_error naming the
 // field when a count or length does not fit the width the format gives it.
 std::string WriteModel(const Model& model);
+
+// The bytes that the animation sections (duration to the last bone-info
+// entry) take in the file image of an animated model.
+size_t AnimationBytes(const Animation& animation);
 
 }  // namespace varndel
