@@ -11,6 +11,7 @@
         asset_root = "",             # package-relative
         output_directory = "",       # package-relative, below bazel-bin
         optimize = False,            # the GPU-order step
+        animation_tolerance = "",    # with optimize: drop animation keys within this many model units
         extract_textures = False,    # also <stem>.textures/, the embedded images
     )
 
@@ -106,6 +107,13 @@ def _varndel_models_impl(ctx):
         existing_lists[d] = ctx.actions.declare_file("_varndel/%s/%d.existing" % (ctx.label.name, index))
         ctx.actions.write(existing_lists[d], "".join([path + "\n" for path in below[d] + elsewhere]))
 
+    # A number, as varndel_add_models takes it; the build step checks its value.
+    tolerance = ctx.attr.animation_tolerance
+    if tolerance and not ctx.attr.optimize:
+        fail("%s: animation_tolerance needs optimize = True" % ctx.label)
+    if tolerance and (not tolerance[0] in "0123456789." or [c for c in tolerance.elems() if not c in "0123456789.eE+-"]):
+        fail("%s: animation_tolerance %s is not a number >= 0" % (ctx.label, tolerance))
+
     outputs = []
     stems = {}
     for src, model_dir in zip(ctx.files.srcs, model_dirs):
@@ -144,6 +152,8 @@ def _varndel_models_impl(ctx):
         args.add("--package", package_dir or ".")
         if ctx.attr.optimize:
             args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
+        if tolerance:
+            args.add("--anim-tolerance", tolerance)
         if textures:
             args.add("--extract-textures", textures.path)
         args.add("1" if ctx.attr.animated else "0")
@@ -172,6 +182,7 @@ _varndel_models = rule(
         "asset_root": attr.string(),
         "output_directory": attr.string(),
         "optimize": attr.bool(),
+        "animation_tolerance": attr.string(),
         "extract_textures": attr.bool(),
         # Package-relative names of the package's files (the macro globs them).
         "existing": attr.string_list(),

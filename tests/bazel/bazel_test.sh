@@ -14,7 +14,7 @@
 # Usage: bazel_test.sh <source-dir> <build-dir> <scratch>
 source "$(dirname "$0")/../package/lib.sh"
 source_dir=$1 build=$2 work=$3
-models=48 # the example's three, 40 generated, the optimised crate, the root model, MD5, SMD and a glTF with embedded images
+models=49 # the example's three, 40 generated, the optimised crate and walker, the root model, MD5, SMD and a glTF with embedded images
 
 fresh_dir "$work"
 output_bases=() # "<workspace>|<output base>" of each Bazel server started
@@ -168,11 +168,22 @@ varndel_models(
     optimize = True,
     output_directory = "optimized",
 )
+
+varndel_models(
+    name = "characters_reduced",
+    srcs = ["characters/walker.gltf"],
+    animated = True,
+    optimize = True,
+    animation_tolerance = "0.01",
+    output_directory = "reduced",
+)
 EOF
 cat >>"$ws_a/CMakeLists.txt" <<'EOF'
 file(GLOB generated_models RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" generated/*/*.obj)
 varndel_add_models(generated ALL MODELS ${generated_models})
 varndel_add_models(props_optimized ALL OPTIMIZE OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
+varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 OUTPUT_DIRECTORY reduced
+  MODELS characters/walker.gltf)
 varndel_add_models(ground ALL MODELS ground.obj)
 varndel_add_models(probes ALL ANIMATED ASSET_ROOT probes OUTPUT_DIRECTORY probes
   MODELS probes/md5cube.md5mesh probes/smdstrip.smd)
@@ -201,7 +212,7 @@ chmod +x "$launcher"
 echo "set_property(GLOBAL PROPERTY RULE_LAUNCH_CUSTOM \"$launcher\")" >"$work/launcher.cmake"
 cmake -S "$ws_a" -B "$work/cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_a" \
   -DCMAKE_PROJECT_INCLUDE="$work/launcher.cmake" >"$work/cmake.log" 2>&1 &&
-  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized ground probes embedded \
+  cmake --build "$work/cmake" --target props props_flipped characters generated props_optimized characters_reduced ground probes embedded \
     >>"$work/cmake.log" 2>&1 ||
   { cat "$work/cmake.log"; fail "the CMake build of the example failed"; }
 [ "$(grep -c "^$prefix_a/libexec/varndel/varndel-edge " "$work/launched.txt")" = "$models" ] ||
@@ -259,8 +270,8 @@ grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found ca
 args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
   grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
 lists=$(find "$ws_a/bazel-bin" -path '*/_varndel/*' \( -name '*.inputs' -o -name '*.existing' \) -exec cat {} +)
-# One --optimize, one --extract-textures with its directory.
-[ "$(grep -c . <<<"$args")" = $((models * 13 + 3)) ] || fail "unexpected model command lines:"$'\n'"$args"
+# Two --optimize, one --anim-tolerance and one --extract-textures with their values.
+[ "$(grep -c . <<<"$args")" = $((models * 13 + 6)) ] || fail "unexpected model command lines:"$'\n'"$args"
 for name in "$(id -un)" "$(hostname)"; do
   ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done
