@@ -211,12 +211,12 @@ py::object VertexDtype() {
     field("bitangent", "3<f4", offsetof(varndel::Vertex, bitangent));
     field("bone_ids", "4<i4", offsetof(varndel::Vertex, boneIDs));
     field("weights", "4<f4", offsetof(varndel::Vertex, weights));
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = sizeof(varndel::Vertex);
-    return new py::object(py::module_::import("numpy").attr("dtype")(spec));  // lives as long as the process
+    py::dict layout;
+    layout["names"] = names;
+    layout["formats"] = formats;
+    layout["offsets"] = offsets;
+    layout["itemsize"] = sizeof(varndel::Vertex);
+    return new py::object(py::module_::import("numpy").attr("dtype")(layout));  // lives as long as the process
   }();
   return *dtype;
 }

@@ -123,32 +123,32 @@ TEST(EmbeddedTextures, AFailedModelLeavesNoTexturesAndTheManifestNeedsTheDirecto
 }
 
 // An aiTexture owning its data (aiTexture's destructor frees pcData).
-struct TextureSpec {
+struct TextureShape {
   unsigned width = 0, height = 0;
   const char* hint = "";
   size_t dataTexels = 0;  // allocated texels; 0: no data
   const char* fileName = "";
 };
-aiTexture* MakeTexture(const TextureSpec& spec) {
+aiTexture* MakeTexture(const TextureShape& shape) {
   auto* texture = new aiTexture();
-  texture->mWidth = spec.width;
-  texture->mHeight = spec.height;
-  std::memcpy(texture->achFormatHint, spec.hint, std::min(std::strlen(spec.hint), sizeof texture->achFormatHint));
-  if (spec.dataTexels > 0) {
-    texture->pcData = new aiTexel[spec.dataTexels];
-    for (size_t i = 0; i < spec.dataTexels; ++i) {
+  texture->mWidth = shape.width;
+  texture->mHeight = shape.height;
+  std::memcpy(texture->achFormatHint, shape.hint, std::min(std::strlen(shape.hint), sizeof texture->achFormatHint));
+  if (shape.dataTexels > 0) {
+    texture->pcData = new aiTexel[shape.dataTexels];
+    for (size_t i = 0; i < shape.dataTexels; ++i) {
       texture->pcData[i] = aiTexel{uint8_t(i * 3), uint8_t(i * 5 + 1), uint8_t(i * 7 + 2), uint8_t(255 - i)};
     }
   }
-  texture->mFilename = aiString(spec.fileName);
+  texture->mFilename = aiString(shape.fileName);
   return texture;
 }
 
-std::unique_ptr<aiScene> SceneWith(const std::vector<TextureSpec>& specs) {
+std::unique_ptr<aiScene> SceneWith(const std::vector<TextureShape>& shapes) {
   auto scene = std::make_unique<aiScene>();
-  scene->mNumTextures = unsigned(specs.size());
-  scene->mTextures = new aiTexture*[specs.size()];
-  for (size_t i = 0; i < specs.size(); ++i) scene->mTextures[i] = MakeTexture(specs[i]);
+  scene->mNumTextures = unsigned(shapes.size());
+  scene->mTextures = new aiTexture*[shapes.size()];
+  for (size_t i = 0; i < shapes.size(); ++i) scene->mTextures[i] = MakeTexture(shapes[i]);
   return scene;
 }
 
@@ -207,7 +207,7 @@ TEST(EmbeddedTextures, NamesComeFromTheNumberOrAreMadeSafe) {
 TEST(EmbeddedTextures, SizesPastTheImportedBytesAreRefused) {
   struct Case {
     const char* what;
-    TextureSpec spec;
+    TextureShape shape;
     uint64_t inputBytes;
   };
   const std::vector<Case> cases = {
@@ -221,7 +221,7 @@ TEST(EmbeddedTextures, SizesPastTheImportedBytesAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::unique_ptr<aiTexture> texture(MakeTexture(c.spec));
+    const std::unique_ptr<aiTexture> texture(MakeTexture(c.shape));
     try {
       EncodeEmbeddedTexture(*texture, c.inputBytes, "embedded texture 0");
       ADD_FAILURE() << "accepted";
