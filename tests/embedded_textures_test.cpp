@@ -76,12 +76,12 @@ TEST(EmbeddedTextures, ExtractedBesideTheCompiledFileFoundByCheckAndDrawnByRende
     WriteFile(textures / "stale.png", "from an earlier build");
     const RunResult run = RunEdge({"--extract-textures", textures.string(), "--textures-manifest",
                                    (dir.path / "out" / (stem + ".textures.txt")).string(), "0", "1",
-                                   FixturePath("").string(), c.model, compiled.string(), (dir.path / "log").string()},
+                                   fs::path(VARNDEL_FIXTURES).string(), c.model, compiled.string(), (dir.path / "log").string()},
                                   dir.path);
     ASSERT_EQ(run.exitCode, 0) << run.err;
 
     // The compiled bytes are those of a direct run.
-    fs::copy(FixturePath(""), dir.path / "direct", fs::copy_options::recursive);
+    fs::copy(fs::path(VARNDEL_FIXTURES), dir.path / "direct", fs::copy_options::recursive);
     ASSERT_EQ(RunVarndel({"0", "1", c.model}, dir.path / "direct").exitCode, 0);
     EXPECT_EQ(ReadFile(compiled), ReadFile(dir.path / "direct" / (stem + ".staticbin")));
 
@@ -112,7 +112,7 @@ TEST(EmbeddedTextures, AFailedModelLeavesNoTexturesAndTheManifestNeedsTheDirecto
   std::vector<std::string> args = {"--extract-textures", "out/broken.textures", "--textures-manifest",
                                    "out/broken.textures.txt"};
   args.insert(args.end(), positional.begin(), positional.end());
-  EXPECT_EQ(RunEdge(args, dir.path).exitCode, 255);
+  EXPECT_EQ(RunEdge(args, dir.path).exitCode, kExitFailure);
   EXPECT_EQ(ListNames(dir.path / "out"), std::vector<std::string>{});  // nothing stale, nothing temporary
 
   args = {"--textures-manifest", "out/m.txt"};
