@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (when missing), then configures
 # and builds. Usage: tools/build.sh [build-dir [extra cmake arguments...]]
+#                    tools/build.sh --packages   (only the packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +21,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
+
+[ "${1:-}" != --packages ] || exit 0
 
 build_dir="${1:-build}"
 shift || true

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds Varndel for 64-bit Windows with MinGW-w64 and tests it under
 # Wine: the whole test suite, the byte-for-byte comparison with the Linux
-# build, and the release zip. Usage: tools/windows.sh
+# build, and the release zip. Usage: tools/windows.sh [--packages | --dependencies]
+#   --packages:     only install the Debian packages it needs
+#   --dependencies: only that, the cross-built libraries and the Wine prefix
+#                   (CI builds them at low priority beside the Linux suite)
 #
 # Assimp, meshoptimizer and GoogleTest are cross-built once into a cache outside the clone
 # (VARNDEL_WINDOWS_CACHE, default /var/cache/varndel-windows) and reused by
@@ -19,6 +22,11 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 step() { printf '\n== %s (%ss)\n' "$*" "$SECONDS"; }
+mode="${1:-all}"
+case $mode in
+  all | --packages | --dependencies) ;;
+  *) echo "usage: tools/windows.sh [--packages | --dependencies]" >&2; exit 2 ;;
+esac
 
 # ---- Debian packages -------------------------------------------------------
 packages=(cmake ninja-build dpkg-dev xz-utils g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
@@ -32,6 +40,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi
+[ "$mode" != --packages ] || exit 0
 
 if [ ! -d "$cache" ]; then
   mkdir -p "$cache" 2>/dev/null || { $sudo mkdir -p "$cache" && $sudo chown "$(id -u):$(id -g)" "$cache"; }
@@ -186,6 +195,12 @@ if [ ! -f "$gtest_prefix/.complete" ]; then
   cmake --install "$cache/gtest-build" >/dev/null
   touch "$gtest_prefix/.complete"
   rm -rf "$cache/gtest-build"
+fi
+
+if [ "$mode" = --dependencies ]; then
+  wait_for_wine_prefix
+  step "Windows dependencies ready"
+  exit 0
 fi
 
 # ---- Header-only libraries for varndel-inspect ------------------------------
