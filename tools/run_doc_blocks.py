@@ -9,7 +9,7 @@ A block is skipped when the line directly above its opening fence is
 Every block starts in a directory laid out like the project root after
 `tools/build.sh`: `examples/` (a copy, with `crate.staticbin` and
 `walker.animbin` already compiled), `build` (a link to the build tree) and an
-empty `docs/`. PATH holds the installed tools (`<prefix>/bin`) and the build
+empty `docs/`; HOME is that directory. PATH holds the installed tools (`<prefix>/bin`) and the build
 tree's, PYTHONPATH the build tree's module.
 
 - sh: run by `bash -e`.
@@ -135,8 +135,9 @@ class Runner:
         return directory
 
     def run(self, command, cwd, timeout=TIMEOUT):
+        env = dict(self.env, HOME=cwd)
         try:
-            done = subprocess.run(command, cwd=cwd, env=self.env, stdout=subprocess.PIPE,
+            done = subprocess.run(command, cwd=cwd, env=env, stdout=subprocess.PIPE,
                                   stderr=subprocess.STDOUT, timeout=timeout)
         except subprocess.TimeoutExpired:
             return f"timed out after {timeout} s"
@@ -222,6 +223,12 @@ class Runner:
         return failures
 
 
+def display_name(path, root):
+    """A page of this tree by its path from the root, any other as given."""
+    relative = os.path.relpath(os.path.abspath(path), root)
+    return path if relative.startswith("..") else relative
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True, help="the build tree")
@@ -237,8 +244,7 @@ def main():
 
     try:
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-        blocks = [b for path in args.files
-                  for b in extract_blocks(path, os.path.relpath(os.path.abspath(path), root))]
+        blocks = [b for path in args.files for b in extract_blocks(path, display_name(path, root))]
     except (DocError, OSError) as error:
         print(f"run_doc_blocks: {error}", file=sys.stderr)
         return 2
