@@ -163,5 +163,7 @@ def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True)
 def resolve_texture(stored_path: Union[str, bytes], compiled_file: _Path) -> Optional[str]:
     """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in
     <stem>.textures/, any other path as stored (relative to the working directory, then to the compiled file's
-    directory), then its extracted copy in <stem>.textures/. None when no such file exists. stored_path as
-    Mesh.textures gives it (or its bytes); the result is str by surrogateescape, ready for open()."""
+    directory), then its extracted copy in <stem>.textures/. A LOD or optimised file (<stem>.lodN.<ext>,
+    <stem>.opt.<ext>) also looks in the textures directory of the model it was made from. None when no such
+    file exists. stored_path as Mesh.textures gives it (or its bytes); the result is str by surrogateescape, ready
+    for open()."""
