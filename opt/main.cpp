@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "opt/files.h"
+#include "optimize/tool_version.h"
 #include "reader/file_kind.h"
 
 namespace fs = std::filesystem;
@@ -84,10 +85,15 @@ int main(int argc, char** argv) {
                  "drop the animation keys whose removal moves no joint or skinned vertex by more than T "
                  "(model units, T >= 0)")
       ->type_name("T");
+  std::string version = varndel::ToolVersionText("varndel-opt");
+  version.pop_back();  // CLI11 ends the text with its own line break
+  app.set_version_flag("--version", version, "print the version, and those of Assimp and meshoptimizer");
   app.footer(kFooter);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "varndel-opt: " << e.what() << "\nRun 'varndel-opt --help' for the options.\n";

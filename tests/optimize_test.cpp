@@ -438,6 +438,12 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
   EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("Usage"), std::string::npos);
+  const std::string version = RunOpt({"--version"}, dir.path).out;
+  EXPECT_EQ(version.substr(0, version.find('\n') + 1), "varndel-opt 1.1.0\n");
+  EXPECT_NE(version.find("\nAssimp 5."), std::string::npos) << version;
+  EXPECT_NE(version.find("\nmeshoptimizer 0."), std::string::npos) << version;
+  EXPECT_EQ(version.back(), '\n');
+  EXPECT_EQ(version.find("\n\n"), std::string::npos) << version;
   // The help states the range that is enforced.
   EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("in (0, 1]"), std::string::npos);
   // Without -o the result goes beside the input, which stays; -o may name the input.
