@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
     if (!WriteCheckedTemporary(output, varndel::WriteModel(model), pending[0], error)) {
       return Fail(kExitWriteFailed, error);
     }
-    LodRequest request{ratios, !noOverdraw};
+    LodRequest request{ratios, !noOverdraw, true};
     std::vector<std::string> warnings;
     std::ostringstream report;
     const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);
