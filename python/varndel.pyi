@@ -90,6 +90,49 @@ class Animation:
     @property
     def bones(self) -> list[str]:
         """Bone-info names, in the order of the palette's matrices."""
+    # The content: arrays are writable views into the model's records (no
+    # copy); varndel.write/write_bytes of the model carry edits made through them.
+    @property
+    def node_names(self) -> list[str]:
+        """Node names, depth-first pre-order (bytes that are not UTF-8 as lone surrogates)."""
+    @property
+    def node_parents(self) -> npt.NDArray[np.int32]:
+        """(nodes,): each node's parent index, -1 for the root."""
+    @property
+    def node_transforms(self) -> npt.NDArray[np.float32]:
+        """(nodes, 4, 4) [node, row, column]: each node's transformation relative to its parent."""
+    @property
+    def tracks(self) -> list[Track]: ...
+    @property
+    def bone_names(self) -> list[str]:
+        """Bone-info names, in file order."""
+    @property
+    def bone_ids(self) -> npt.NDArray[np.int32]:
+        """(bones,): the numbers that vertices' bone_ids refer to."""
+    @property
+    def bone_offsets(self) -> npt.NDArray[np.float32]:
+        """(bones, 4, 4) [bone, row, column]: mesh space to bone space."""
+
+class Track:
+    """One key-frame track. Key arrays are structured views (fields "value" and "time", in ticks)."""
+
+    @property
+    def name(self) -> str:
+        """The node it animates."""
+    @property
+    def id(self) -> int: ...
+    @property
+    def position_keys(self) -> npt.NDArray[np.void]:
+        """value (3,) float32, time float32."""
+    @property
+    def rotation_keys(self) -> npt.NDArray[np.void]:
+        """value (4,) float32 x, y, z, w; time float32."""
+    @property
+    def scale_keys(self) -> npt.NDArray[np.void]:
+        """value (3,) float32, time float32."""
+    position_max_time: float
+    rotation_max_time: float
+    scale_max_time: float
 
 class Finding:
     """One finding of validate()."""
@@ -118,9 +161,25 @@ class AnimationPlayer:
     ) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]:
         """The mesh's positions and normals, (n, 3) each, skinned with the palette of evaluate."""
 
-def compile(path: _Path, *, animated: bool = False, flip_uvs: bool = False, output_name: Optional[str] = None) -> Model:
+def compile(
+    path: _Path,
+    *,
+    animated: bool = False,
+    flip_uvs: bool = False,
+    output_name: Optional[str] = None,
+    animation: Union[int, str, None] = None,
+) -> Model:
     """Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, in process, and reads the
-    file it wrote. Raises CompileError when the run fails."""
+    file it wrote. Raises CompileError when the run fails.
+
+    With animation (an index, an exact name or a pattern with * and ?, selecting exactly one take; needs
+    animated=True), compiles that take as if it were the file's first animation, into
+    <output stem>.<take>.animbin (the file name varndel-edge gives it); raises ValueError when the selection
+    picks no take or several."""
+
+def animations(path: _Path) -> list[dict]:
+    """The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds (None
+    without a tick rate), ticks_per_second and channels. Raises OSError when the file cannot be imported."""
 
 def read(path: _Path) -> Model:
     """Reads a compiled file. Raises FormatError."""
