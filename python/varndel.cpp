@@ -28,6 +28,7 @@
 #include "log/log.h"
 #include "model/model.h"
 #include "opt/files.h"
+#include "python/child_process.h"
 #include "reader/text.h"
 
 namespace py = pybind11;
@@ -151,47 +152,92 @@ std::string Plain(const std::string& line) {
   return plain;
 }
 
-py::object CompileTakeOf(const py::object& input, bool flipUVs, const py::object& animation,
-                         const std::optional<std::string>& outputName);
+[[noreturn]] void RaiseCompileError(const std::string& text, const py::object& exitCode,
+                                    const std::vector<std::string>& log) {
+  py::object exception = compileErrorType(text);
+  exception.attr("exit_code") = exitCode;
+  exception.attr("log") = log;
+  PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
+  throw py::error_already_set();
+}
+
+// The run goes to a child process: a crash, an endless import or one that
+// eats all memory ends the child, never the interpreter. The child's console
+// and files are the run's own, as the CLI's.
+std::string TakeSelector(const py::object& animation);
+std::string CompileTakeInChild(std::vector<std::string>& arguments, const std::string& selector);
 
 py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const std::optional<std::string>& outputName, const py::object& animation) {
-  if (!animation.is_none()) {
-    if (!animated) throw py::value_error("animation= needs animated=True");
-    return CompileTakeOf(input, flipUVs, animation, outputName);
-  }
+                   const std::optional<std::string>& outputName, const std::optional<double>& timeout,
+                   const std::optional<uint64_t>& memoryLimit, const py::object& animation) {
+  if (!animation.is_none() && !animated) throw py::value_error("animation= needs animated=True");
+  const std::optional<std::string> selector =
+      animation.is_none() ? std::nullopt : std::optional<std::string>(TakeSelector(animation));
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
   if (outputName) {
     if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
     arguments.push_back(*outputName);
   }
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+  if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
+  if (memoryLimit && *memoryLimit == 0) throw py::value_error("memory_limit must be a number of bytes above 0");
+  ChildLimits limits;
+  limits.timeoutSeconds = timeout.value_or(0);
+  limits.memoryBytes = memoryLimit.value_or(0);
 
-  // The compiler prints through C stdio; Python buffers its own stdout.
-  const py::object out = py::module_::import("sys").attr("stdout");
-  if (!out.is_none()) out.attr("flush")();
-  int code = 0;
-  std::string outputPath;
+  // The compiler prints through C stdio; Python buffers its own streams.
+  for (const char* stream : {"stdout", "stderr"}) {
+    const py::object out = py::module_::import("sys").attr(stream);
+    if (!out.is_none()) out.attr("flush")();
+  }
+  const auto work = [&arguments, &selector] {
+    if (selector) return CompileTakeInChild(arguments, *selector);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    std::string outputPath;
+    const int code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
+    return std::to_string(code) + '\n' + outputPath;
+  };
+  const auto checkInterrupt = [] {
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  };
+  ChildOutcome outcome;
   std::vector<std::string> log;
   {
     py::gil_scoped_release release;
+    // Runs share the working directory's Logs/Log.txt, so they take turns.
     std::lock_guard<std::mutex> lock(compileMutex);
-    code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
-    std::cout.flush();
-    std::fflush(stdout);
-    if (code != 0) log = LogLines();
+    outcome = RunInChildProcess(work, limits, checkInterrupt);
+    if (outcome.end != ChildOutcome::End::kFinished || outcome.result.rfind("0\n", 0) != 0) log = LogLines();
   }
+  const std::string model = arguments[3];
+  switch (outcome.end) {
+    case ChildOutcome::End::kTimedOut:
+      RaiseCompileError("the compile of " + model + " did not finish within " + py::str(py::float_(*timeout)).cast<std::string>() +
+                            " s (timeout)",
+                        py::none(), log);
+    case ChildOutcome::End::kSignalled: {
+      const char* name = strsignal(outcome.signal);
+      RaiseCompileError("the compile of " + model + " crashed: signal " + std::to_string(outcome.signal) + " (" +
+                            (name != nullptr ? name : "unknown") + ")",
+                        py::none(), log);
+    }
+    case ChildOutcome::End::kNoResult:
+      RaiseCompileError("the compile of " + model + " ended without a result (exit status " +
+                            std::to_string(outcome.exitStatus) + ")",
+                        py::none(), log);
+    case ChildOutcome::End::kFinished:
+      break;
+  }
+  const size_t newline = outcome.result.find('\n');
+  if (outcome.result.compare(0, newline, "selection") == 0) throw py::value_error(outcome.result.substr(newline + 1));
+  const int code = std::stoi(outcome.result.substr(0, newline));
   if (code != 0) {
     std::string text = "Varndel exited with " + std::to_string(code);
     if (!log.empty()) text += ": " + Plain(log.back());
-    py::object exception = compileErrorType(text);
-    exception.attr("exit_code") = code;
-    exception.attr("log") = log;
-    PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
-    throw py::error_already_set();
+    RaiseCompileError(text, py::int_(code), log);
   }
-  return ReadFile(py::bytes(outputPath));
+  return ReadFile(py::bytes(outcome.result.substr(newline + 1)));
 }
 
 const varndel::MeshData& MeshOf(const PyMesh& mesh, ModelData* data = nullptr) {
@@ -405,57 +451,40 @@ py::list Animations(const py::object& path) {
   return list;
 }
 
-// The compile of the one take that animation (an index, a name or a
-// pattern) selects, as Varndel compiles a file whose first animation it is;
-// written where Varndel would write its output, as <stem>.<take>.animbin.
-py::object CompileTakeOf(const py::object& input, bool flipUVs, const py::object& animation,
-                         const std::optional<std::string>& outputName) {
-  std::string selector;
+// The index (int), name or pattern (str) that compile's animation= gives.
+std::string TakeSelector(const py::object& animation) {
+  if (py::isinstance<py::bool_>(animation)) throw py::type_error("animation must be an index (int) or a name (str)");
   if (py::isinstance<py::int_>(animation)) {
     const long long index = animation.cast<long long>();
     if (index < 0) throw py::value_error("animation index " + std::to_string(index) + " is negative");
-    selector = std::to_string(index);
-  } else if (py::isinstance<py::str>(animation)) {
-    selector = NameBytes(animation);
-  } else {
-    throw py::type_error("animation must be an index (int) or a name or pattern (str)");
+    return std::to_string(index);
   }
-  std::vector<std::string> arguments = {"Varndel", "1", flipUVs ? "1" : "0", PathText(input)};
-  if (outputName) {
-    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
-    arguments.push_back(*outputName);
-  }
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+  if (py::isinstance<py::str>(animation)) return NameBytes(animation);
+  throw py::type_error("animation must be an index (int) or a name or pattern (str)");
+}
 
+// In the compile's child: the one take that selector selects, compiled as
+// Varndel compiles a file whose first animation it is, and written where
+// Varndel would write its output, as <stem>.<take>.animbin. Returns
+// "<code>\n<path>" as the plain compile does, or "selection\n<message>".
+std::string CompileTakeInChild(std::vector<std::string>& arguments, const std::string& selector) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  ResetLog();  // a fresh Logs/Log.txt, as each compile gets
+  std::string bytes, path;
   int code = 0;
-  std::string selectionError, outputPath, writeError;
-  std::vector<std::string> log;
-  {
-    py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(compileMutex);
-    ResetLog();  // a fresh Logs/Log.txt, as each compile gets
-    std::string bytes;
-    try {
-      code = ::CompileTake(static_cast<int>(argv.size()), argv.data(), selector, bytes, outputPath);
-    } catch (const std::exception& e) {
-      selectionError = e.what();
-    }
-    if (selectionError.empty() && code == kSuccess && !WriteCheckedModelFile(outputPath, bytes, writeError)) code = -1;
-    ResetLog();
-    if (code != kSuccess) log = LogLines();
+  try {
+    code = CompileTake(static_cast<int>(argv.size()), argv.data(), selector, bytes, path);
+  } catch (const std::exception& e) {
+    return std::string("selection\n") + e.what();
   }
-  if (!selectionError.empty()) throw py::value_error(selectionError);
-  if (code != kSuccess) {
-    std::string text = writeError.empty() ? "the compile of " + arguments[3] + " failed" : writeError;
-    if (!log.empty() && writeError.empty()) text += ": " + Plain(log.back());
-    py::object exception = compileErrorType(text);
-    exception.attr("exit_code") = -1;
-    exception.attr("log") = log;
-    PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
-    throw py::error_already_set();
+  std::string error;
+  if (code == kSuccess && !WriteCheckedModelFile(path, bytes, error)) {
+    LogError("%s\n", error);
+    code = -1;
   }
-  return ReadFile(py::bytes(outputPath));
+  ResetLog();
+  return std::to_string(code == kSuccess ? 0 : -1) + "\n" + path;
 }
 
 struct PyTrack {
@@ -678,7 +707,8 @@ PYBIND11_MODULE(varndel, m) {
       .def("skin", &Skin, py::arg("mesh"), py::arg("palette"));
 
   m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
-        py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("animation") = py::none());
+        py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
+        py::arg("memory_limit") = py::none(), py::arg("animation") = py::none());
   DefineAnimationContent(m);
   m.def("read", &ReadFile, py::arg("path"));
   m.def("read_bytes", &ReadBytes, py::arg("data"));
