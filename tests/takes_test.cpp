@@ -49,6 +49,14 @@ std::string Reordered(const std::string& gltf, const std::vector<size_t>& order)
   return document.dump();
 }
 
+// root/takes.gltf, a copy of the fixture; returns its text.
+std::string CopyTakesFixture(const fs::path& root) {
+  fs::create_directories(root);
+  const std::string gltf = ReadFile(FixturePath("takes.gltf"));
+  WriteFile(root / "takes.gltf", gltf);
+  return gltf;
+}
+
 bool PrintableAscii(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7F); });
 }
@@ -82,9 +90,7 @@ TEST(Takes, ListsEachTakeQuotedWithItsTiming) {
 TEST(Takes, EachTakeFileIsTheCompileOfTheSourceWithThatTakeFirst) {
   ScratchDir scratch;
   const fs::path root = scratch.path / "root";
-  fs::create_directories(root);
-  const std::string gltf = ReadFile(FixturePath("takes.gltf"));
-  WriteFile(root / "takes.gltf", gltf);
+  const std::string gltf = CopyTakesFixture(root);
   const fs::path out = scratch.path / "out";
   const RunResult run = CompileTakes(root, "takes.gltf", out, {"--animation", "all"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -224,9 +230,7 @@ TEST(Takes, HostileNamesStayInTheOutputDirectoryAndNeverShareAFile) {
 TEST(Takes, ATakeThatIsGoneTakesItsFileAlong) {
   ScratchDir scratch;
   const fs::path root = scratch.path / "root";
-  fs::create_directories(root);
-  const std::string gltf = ReadFile(FixturePath("takes.gltf"));
-  WriteFile(root / "takes.gltf", gltf);
+  const std::string gltf = CopyTakesFixture(root);
   const fs::path out = scratch.path / "out";
   ASSERT_EQ(CompileTakes(root, "takes.gltf", out, {"--animation", "all"}).exitCode, 0);
   WriteFile(root / "takes.gltf", Reordered(gltf, {0, 1}));  // 'bend' removed: 'Bend' is a name of its own now
