@@ -15,6 +15,7 @@
 
 #include <varndel/textures.h>
 
+#include "driver/large_stack.h"
 #include "import/scene_access.h"
 #include "model/model.h"
 #include "reader/text.h"
@@ -91,12 +92,18 @@ std::vector<TakeInfo> TakesOf(const aiScene& scene) {
 std::vector<TakeInfo> ReadTakes(const std::string& path) {
   std::error_code ignored;
   if (!fs::is_regular_file(path, ignored)) throw std::runtime_error("cannot read " + QuoteName(path) + ": no such file");
-  Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(path, ImportFlags(false));
-  if (scene == nullptr || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0) {
-    throw std::runtime_error("cannot read " + QuoteName(path) + ": " + QuoteName(importer.GetErrorString()));
-  }
-  return TakesOf(*scene);
+  std::vector<TakeInfo> takes;
+  // Assimp recurses over the scene's node tree: a deep one needs the stack.
+  RunOnLargeStack([&] {
+    Assimp::Importer importer;
+    const aiScene* scene = importer.ReadFile(path, ImportFlags(false));
+    if (scene == nullptr || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0) {
+      throw std::runtime_error("cannot read " + QuoteName(path) + ": " + QuoteName(importer.GetErrorString()));
+    }
+    takes = TakesOf(*scene);
+    return 0;
+  });
+  return takes;
 }
 
 std::string FormatTakeList(const std::vector<TakeInfo>& takes) {

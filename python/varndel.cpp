@@ -63,16 +63,48 @@ struct PyFinding {
 py::handle formatErrorType;
 py::handle compileErrorType;
 
+// Names and paths are bytes in the files. One rule turns them into str and
+// back: UTF-8, with each byte that is not part of valid UTF-8 carried as a
+// lone surrogate (surrogateescape), as os.fsdecode does; os.fsencode, and
+// every function here that takes a name, gives the stored bytes back.
+py::str Text(std::string_view bytes) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+py::list TextList(const std::vector<std::string>& lines) {
+  py::list list;
+  for (const std::string& line : lines) list.append(Text(line));
+  return list;
+}
+
+// The stored bytes of a name given as str (by the rule above) or bytes.
+std::string NameBytes(const py::handle& name, const char* what) {
+  std::string bytes;
+  if (PyBytes_Check(name.ptr())) {
+    bytes = name.cast<std::string>();
+  } else if (PyUnicode_Check(name.ptr())) {
+    const auto encoded = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!encoded) throw py::error_already_set();
+    bytes = encoded.cast<std::string>();
+  } else {
+    throw py::type_error(std::string(what) + " must be str or bytes");
+  }
+  if (bytes.find('\0') != std::string::npos) throw py::value_error(std::string("embedded null byte in ") + what);
+  return bytes;
+}
+
 [[noreturn]] void RaiseOSError(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
+  PyErr_SetObject(PyExc_OSError, Text(text).ptr());
   throw py::error_already_set();
 }
 
 [[noreturn]] void RaiseFormatError(const varndel::ReadError& error) {
-  py::object exception = formatErrorType(varndel::FormatReadError(error));
+  py::object exception = formatErrorType(Text(varndel::FormatReadError(error)));
   exception.attr("offset") = error.offset;
-  exception.attr("field") = error.field;
-  exception.attr("message") = error.message;
+  exception.attr("field") = Text(error.field);
+  exception.attr("message") = Text(error.message);
   PyErr_SetObject(formatErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
 }
@@ -154,9 +186,9 @@ std::string Plain(const std::string& line) {
 
 [[noreturn]] void RaiseCompileError(const std::string& text, const py::object& exitCode,
                                     const std::vector<std::string>& log) {
-  py::object exception = compileErrorType(text);
+  py::object exception = compileErrorType(Text(text));
   exception.attr("exit_code") = exitCode;
-  exception.attr("log") = log;
+  exception.attr("log") = TextList(log);
   PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
 }
@@ -168,16 +200,13 @@ std::string TakeSelector(const py::object& animation);
 std::string CompileTakeInChild(std::vector<std::string>& arguments, const std::string& selector);
 
 py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const std::optional<std::string>& outputName, const std::optional<double>& timeout,
+                   const py::object& outputName, const std::optional<double>& timeout,
                    const std::optional<uint64_t>& memoryLimit, const py::object& animation) {
   if (!animation.is_none() && !animated) throw py::value_error("animation= needs animated=True");
   const std::optional<std::string> selector =
       animation.is_none() ? std::nullopt : std::optional<std::string>(TakeSelector(animation));
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
-  if (outputName) {
-    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
-    arguments.push_back(*outputName);
-  }
+  if (!outputName.is_none()) arguments.push_back(NameBytes(outputName, "output_name"));
   if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
   if (memoryLimit && *memoryLimit == 0) throw py::value_error("memory_limit must be a number of bytes above 0");
   ChildLimits limits;
@@ -302,7 +331,8 @@ py::array Indices(const PyMesh& mesh) {
 }
 
 void Warn(const std::string& text) {
-  if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+  // warnings.warn, not PyErr_WarnEx, whose C string must be valid UTF-8.
+  py::module_::import("warnings").attr("warn")(Text(text), py::handle(PyExc_UserWarning), 1);
 }
 
 py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
@@ -409,20 +439,6 @@ py::tuple Skin(const PyPlayer& p, const PyMesh& mesh, const py::array& palette) 
 // ---------------------------------------------------------------------------
 // Takes: the animations of a source file, and the content of an Animation.
 
-// A stored name as str: bytes that are not UTF-8 become lone surrogates
-// (os.fsdecode's rule), so that the name reads back as the same bytes.
-py::str NameText(const std::string& bytes) {
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
-  if (text == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::str>(text);
-}
-
-std::string NameBytes(const py::str& text) {
-  PyObject* bytes = PyUnicode_AsEncodedString(text.ptr(), "utf-8", "surrogateescape");
-  if (bytes == nullptr) throw py::error_already_set();
-  return py::reinterpret_steal<py::bytes>(bytes).cast<std::string>();
-}
-
 py::list Animations(const py::object& path) {
   const std::string text = PathText(path);
   std::vector<TakeInfo> takes;
@@ -440,7 +456,7 @@ py::list Animations(const py::object& path) {
   for (size_t i = 0; i < takes.size(); ++i) {
     py::dict take;
     take["index"] = i;
-    take["name"] = NameText(takes[i].name);
+    take["name"] = Text(takes[i].name);
     take["duration_ticks"] = takes[i].durationTicks;
     take["duration_seconds"] = takes[i].ticksPerSecond > 0.0 ? py::cast(takes[i].durationTicks / takes[i].ticksPerSecond)
                                                                : py::none();
@@ -459,7 +475,7 @@ std::string TakeSelector(const py::object& animation) {
     if (index < 0) throw py::value_error("animation index " + std::to_string(index) + " is negative");
     return std::to_string(index);
   }
-  if (py::isinstance<py::str>(animation)) return NameBytes(animation);
+  if (py::isinstance<py::str>(animation)) return NameBytes(animation, "animation");
   throw py::type_error("animation must be an index (int) or a name or pattern (str)");
 }
 
@@ -542,7 +558,7 @@ void DefineAnimationContent(py::module_& m) {
       .def_property_readonly("node_names",
                              [](const PyAnimation& self) {
                                py::list names;
-                               for (const varndel::Node& node : self.data->animation.nodes) names.append(NameText(node.name));
+                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
                                return names;
                              })
       .def_property_readonly("node_parents",
@@ -566,7 +582,7 @@ void DefineAnimationContent(py::module_& m) {
       .def_property_readonly("bone_names",
                              [](const PyAnimation& self) {
                                py::list names;
-                               for (const auto& entry : self.data->animation.boneInfos) names.append(NameText(entry.name));
+                               for (const auto& entry : self.data->animation.boneInfos) names.append(Text(entry.name));
                                return names;
                              })
       .def_property_readonly("bone_ids",
@@ -580,7 +596,7 @@ void DefineAnimationContent(py::module_& m) {
       });
 
   py::class_<PyTrack>(m, "Track", "One key-frame track of an animation; its key arrays view the model's records.")
-      .def_property_readonly("name", [](const PyTrack& self) { return NameText(TrackOf(self).name); })
+      .def_property_readonly("name", [](const PyTrack& self) { return Text(TrackOf(self).name); })
       .def_property_readonly("id", [](const PyTrack& self) { return TrackOf(self).id; })
       .def_property_readonly("position_keys",
                              [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).positions, 3); })
@@ -667,8 +683,8 @@ PYBIND11_MODULE(varndel, m) {
       .def_property_readonly("vertices", &Vertices)
       .def_property_readonly("indices", &Indices)
       .def_property_readonly("textures", [](const PyMesh& self) {
-        std::vector<std::pair<std::string, int>> textures;
-        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.emplace_back(t.path, t.type);
+        py::list textures;
+        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.append(py::make_tuple(Text(t.path), t.type));
         return textures;
       });
 
@@ -678,22 +694,23 @@ PYBIND11_MODULE(varndel, m) {
                              [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); })
       .def_property_readonly("nodes",
                              [](const PyAnimation& self) {
-                               std::vector<std::string> names;
-                               for (const varndel::Node& node : self.data->animation.nodes) names.push_back(node.name);
+                               py::list names;
+                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
                                return names;
                              })
       .def_property_readonly("bones", [](const PyAnimation& self) {
-        std::vector<std::string> names;
-        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.push_back(bone.name);
+        py::list names;
+        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.append(Text(bone.name));
         return names;
       });
 
   py::class_<PyFinding>(m, "Finding", "One finding of validate().")
       .def_readonly("severity", &PyFinding::severity)
-      .def_readonly("element", &PyFinding::element)
-      .def_property_readonly("path", [](const PyFinding& self) { return self.element; })
-      .def_readonly("message", &PyFinding::message)
-      .def("__repr__", [](const PyFinding& self) { return self.severity + ": " + self.element + ": " + self.message; });
+      .def_property_readonly("element", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("path", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("message", [](const PyFinding& self) { return Text(self.message); })
+      .def("__repr__",
+           [](const PyFinding& self) { return Text(self.severity + ": " + self.element + ": " + self.message); });
 
   py::class_<PyPlayer>(m, "AnimationPlayer", "Plays one instance of an animation, as varndel::AnimationPlayer.")
       .def(py::init([](const PyAnimation& animation) {
@@ -742,8 +759,11 @@ PYBIND11_MODULE(varndel, m) {
         py::arg("overdraw") = true);
   m.def(
       "resolve_texture",
-      [](const std::string& storedPath, const py::object& compiledFile) {
-        return varndel::ResolveTexture(storedPath, PathText(compiledFile));
+      [](const py::object& storedPath, const py::object& compiledFile) -> py::object {
+        const std::optional<std::string> found =
+            varndel::ResolveTexture(NameBytes(storedPath, "stored_path"), PathText(compiledFile));
+        if (!found) return py::none();
+        return Text(*found);
       },
       py::arg("stored_path"), py::arg("compiled_file"));
 }
