@@ -23,7 +23,7 @@
 # see `varndel-edge --help`) each edge also writes the selected takes and
 # their record <stem>.takes.txt, which lists them: the record is a declared
 # output, and so is <stem>.<name>.animbin for each selector that is a plain
-# name (letters, digits, '_' and '-'); the edge fails when such a name's
+# name (lower case, digits, '_' and '-'); the edge fails when such a name's
 # take would get another file (a name that several takes share).
 include_guard(GLOBAL)
 
@@ -68,7 +68,10 @@ function(varndel_add_models target)
   set(take_names)
   foreach(selector IN LISTS arg_ANIMATIONS)
     list(APPEND options --animation "${selector}")
-    if(selector MATCHES "^[A-Za-z0-9_-]+$" AND NOT selector MATCHES "^[0-9]+$" AND NOT selector STREQUAL "all")
+    # Names that the safe-name rule keeps as they are: lower case, digits,
+    # '_' and '-', not only digits (an index), not a Windows device name.
+    if(selector MATCHES "^[a-z0-9_-]+$" AND NOT selector MATCHES "^[0-9]+$" AND NOT selector STREQUAL "all"
+       AND NOT selector MATCHES "^(con|prn|aux|nul|com[0-9]|lpt[0-9])$")
       list(APPEND take_names "${selector}")
       list(APPEND options --expect-take "${selector}")
     endif()

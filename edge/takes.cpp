@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include <varndel/textures.h>
+#include <varndel/file_names.h>
 
 #include "driver/large_stack.h"
 #include "import/scene_access.h"
@@ -50,13 +50,6 @@ std::string FoldAsciiCase(std::string text) {
   return text;
 }
 
-// The name made safe as a whole: the texture rule takes a path's last
-// component, so separators become '_' first.
-std::string SafeTakeName(std::string name) {
-  std::replace(name.begin(), name.end(), '/', '_');
-  std::replace(name.begin(), name.end(), '\\', '_');
-  return varndel::ExtractedTextureName(name);
-}
 
 bool IsIndex(std::string_view text) {
   return !text.empty() && text.size() <= 19 && std::all_of(text.begin(), text.end(), [](char c) {
@@ -212,7 +205,7 @@ std::vector<std::string> TakeFileParts(const std::vector<TakeInfo>& takes) {
   std::vector<std::string> parts(takes.size());
   std::map<std::string, size_t> uses;  // folded safe name -> takes
   for (size_t i = 0; i < takes.size(); ++i) {
-    if (!takes[i].name.empty()) parts[i] = SafeTakeName(takes[i].name);
+    if (!takes[i].name.empty()) parts[i] = varndel::SafeFileName(takes[i].name);
     if (!parts[i].empty()) ++uses[FoldAsciiCase(parts[i])];
   }
   for (size_t i = 0; i < takes.size(); ++i) {

@@ -50,9 +50,8 @@ std::vector<size_t> SelectTakes(const std::vector<TakeInfo>& takes, const std::v
 
 // The part between the output stem and ".animbin" of every take's file, by
 // a rule of the whole file (the same whatever is selected):
-// - the name made safe (varndel::ExtractedTextureName's rule for a whole
-//   name), unless it is empty or another take's safe name equals it when
-//   ASCII case is ignored (case-insensitive file systems would merge them);
+// - varndel::SafeFileName of the name (injective, and apart even where case
+//   is ignored), unless the name is empty or another take has the same name;
 // - otherwise "take<N>", N the take's index.
 // An entry is "" when even that clashes with another take's part (a take
 // literally named "take3" beside a take 3 whose name is taken): such takes

@@ -67,14 +67,14 @@ TEST(Takes, ListsEachTakeQuotedWithItsTiming) {
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_EQ(text.out,
             "0 '': 1000 ticks (1 s) at 1000 ticks/s, 1 channel\n"
-            "1 'Bend': 2000 ticks (2 s) at 1000 ticks/s, 1 channel\n"
+            "1 'bend': 2000 ticks (2 s) at 1000 ticks/s, 1 channel\n"
             "2 'bend': 500 ticks (0.5 s) at 1000 ticks/s, 1 channel\n");
   const RunResult json =
       RunEdgeTool({"--list-animations", FixturePath("takes.gltf").string(), "--json"}, scratch.path);
   ASSERT_EQ(json.exitCode, 0) << json.err;
   const nlohmann::json list = nlohmann::json::parse(json.out)["animations"];
   ASSERT_EQ(list.size(), 3u);
-  EXPECT_EQ(list[1]["name"], "Bend");
+  EXPECT_EQ(list[1]["name"], "bend");
   EXPECT_EQ(list[2]["durationSeconds"], 0.5);
   EXPECT_EQ(list[2]["ticksPerSecond"], 1000.0);
   EXPECT_EQ(list[0]["channels"], 1);
@@ -94,13 +94,13 @@ TEST(Takes, EachTakeFileIsTheCompileOfTheSourceWithThatTakeFirst) {
   const fs::path out = scratch.path / "out";
   const RunResult run = CompileTakes(root, "takes.gltf", out, {"--animation", "all"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  // '' has no name, 'Bend' and 'bend' would be one file where case is ignored.
+  // '' has no name, and 'bend' is the name of two takes.
   EXPECT_EQ(FilesIn(out), (std::set<std::string>{"log", "takes.animbin", "takes.take0.animbin", "takes.take1.animbin",
                                                  "takes.take2.animbin", "takes.takes.txt"}));
   EXPECT_EQ(ReadFile(out / "takes.takes.txt"),
             "# take files of 'takes.gltf' (varndel-edge): file, take index, take name, kind\n"
             "takes.take0.animbin\t0\t''\tmodel\n"
-            "takes.take1.animbin\t1\t'Bend'\tmodel\n"
+            "takes.take1.animbin\t1\t'bend'\tmodel\n"
             "takes.take2.animbin\t2\t'bend'\tmodel\n");
 
   for (const std::vector<size_t>& order : {std::vector<size_t>{0, 1, 2}, {1, 0, 2}, {2, 0, 1}}) {
@@ -157,7 +157,7 @@ TEST(Takes, SelectsByIndexNamePatternAndAllAndRefusesASelectionOfNothing) {
   fs::copy_file(FixturePath("takes.gltf"), scratch.path / "root" / "takes.gltf");
   const RunResult run = CompileTakes(scratch.path / "root", "takes.gltf", scratch.path / "out", {"--animation", "Run"});
   EXPECT_EQ(run.exitCode, kExitFailure);
-  EXPECT_NE(run.err.find("--animation 'Run' selects no take of 'takes.gltf'; its takes:\n  0 ''\n  1 'Bend'\n  2 'bend'"),
+  EXPECT_NE(run.err.find("--animation 'Run' selects no take of 'takes.gltf'; its takes:\n  0 ''\n  1 'bend'\n  2 'bend'"),
             std::string::npos)
       << run.err;
   EXPECT_EQ(FilesIn(scratch.path / "out"), std::set<std::string>{"log"});
@@ -233,10 +233,10 @@ TEST(Takes, ATakeThatIsGoneTakesItsFileAlong) {
   const std::string gltf = CopyTakesFixture(root);
   const fs::path out = scratch.path / "out";
   ASSERT_EQ(CompileTakes(root, "takes.gltf", out, {"--animation", "all"}).exitCode, 0);
-  WriteFile(root / "takes.gltf", Reordered(gltf, {0, 1}));  // 'bend' removed: 'Bend' is a name of its own now
+  WriteFile(root / "takes.gltf", Reordered(gltf, {0, 1}));  // take 2 removed: 'bend' is a name of its own now
   const RunResult run = CompileTakes(root, "takes.gltf", out, {"--animation", "all"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(FilesIn(out), (std::set<std::string>{"log", "takes.animbin", "takes.take0.animbin", "takes.Bend.animbin",
+  EXPECT_EQ(FilesIn(out), (std::set<std::string>{"log", "takes.animbin", "takes.take0.animbin", "takes.bend.animbin",
                                                  "takes.takes.txt"}));
 }
 

@@ -8,8 +8,7 @@ source_dir=$1 edge=$(realpath "$2") work=$3
 
 fresh_dir "$work/src"
 src=$work/src
-# The fixture's takes are '', 'Bend' and 'bend': the third is renamed, so
-# that 'Bend' names one file of its own.
+# The fixture's takes, renamed.
 takes() {  # <name>...: the fixture with these takes (the first three's keys, cycled)
   python3 - "$source_dir/tests/fixtures/takes.gltf" "$@" >"$src/takes.gltf" <<'PY'
 import json, sys
@@ -19,45 +18,45 @@ gltf["animations"] = [dict(base[i % len(base)], name=name) for i, name in enumer
 json.dump(gltf, sys.stdout)
 PY
 }
-takes "" Bend Lift
+takes "" bend lift
 cat >"$src/CMakeLists.txt" <<CMAKE
 cmake_minimum_required(VERSION 3.20)
 project(takes NONE)
 add_executable(Varndel::edge IMPORTED)
 set_target_properties(Varndel::edge PROPERTIES IMPORTED_LOCATION "$edge")
 include("$source_dir/cmake/VarndelModels.cmake")
-varndel_add_models(named ANIMATED MODELS takes.gltf ANIMATIONS Bend OUTPUT_DIRECTORY named ALL)
+varndel_add_models(named ANIMATED MODELS takes.gltf ANIMATIONS bend OUTPUT_DIRECTORY named ALL)
 varndel_add_models(every ANIMATED MODELS takes.gltf ANIMATIONS all OUTPUT_DIRECTORY every ALL)
 CMAKE
 b=$work/build
 cmake -S "$src" -B "$b" -G Ninja >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configure"; }
-grep -qE "^build [^:]*named/takes.Bend.animbin" "$b/build.ninja" || fail "named/takes.Bend.animbin is not a declared output"
+grep -qE "^build [^:]*named/takes.bend.animbin" "$b/build.ninja" || fail "named/takes.bend.animbin is not a declared output"
 
 build() { cmake --build "$b" 2>&1; }
-listing() { (cd "$b/$1" && ls -1 | grep -v '^log$' | tr '\n' ' '); }
+listing() { (cd "$b/$1" && LC_ALL=C ls -1 | grep -v '^log$' | tr '\n' ' '); }
 out=$(build) || { echo "$out"; fail "the first build"; }
-[ "$(listing named)" = "takes.Bend.animbin takes.animbin takes.takes.txt " ] || fail "named: $(listing named)"
-[ "$(listing every)" = "takes.Bend.animbin takes.Lift.animbin takes.animbin takes.take0.animbin takes.takes.txt " ] ||
+[ "$(listing named)" = "takes.animbin takes.bend.animbin takes.takes.txt " ] || fail "named: $(listing named)"
+[ "$(listing every)" = "takes.animbin takes.bend.animbin takes.lift.animbin takes.take0.animbin takes.takes.txt " ] ||
   fail "every: $(listing every)"
-expect_same "$b/named/takes.Bend.animbin" "$b/every/takes.Bend.animbin"
+expect_same "$b/named/takes.bend.animbin" "$b/every/takes.bend.animbin"
 
 out=$(build) || { echo "$out"; fail "the no-op build"; }
 expect_contains "$out" "no work to do" "no-op build"
 
 # A take removed: its file goes; one added: its file comes.
-takes "" Bend
+takes "" bend
 out=$(build) || { echo "$out"; fail "the build after removing a take"; }
-[ "$(listing every)" = "takes.Bend.animbin takes.animbin takes.take0.animbin takes.takes.txt " ] ||
-  fail "after removing Lift: $(listing every)"
-takes "" Bend Lift Jump
+[ "$(listing every)" = "takes.animbin takes.bend.animbin takes.take0.animbin takes.takes.txt " ] ||
+  fail "after removing lift: $(listing every)"
+takes "" bend lift Jump
 out=$(build) || { echo "$out"; fail "the build after adding takes"; }
-[ "$(listing every)" = "takes.Bend.animbin takes.Jump.animbin takes.Lift.animbin takes.animbin takes.take0.animbin takes.takes.txt " ] ||
-  fail "after adding Lift and Jump: $(listing every)"
-expect_contains "$(cat "$b/every/takes.takes.txt")" $'takes.Jump.animbin\t3\t\'Jump\'\tmodel' "the record"
+[ "$(listing every)" = "takes.%4Aump.animbin takes.animbin takes.bend.animbin takes.lift.animbin takes.take0.animbin takes.takes.txt " ] ||
+  fail "after adding lift and Jump: $(listing every)"
+expect_contains "$(cat "$b/every/takes.takes.txt")" $'takes.%4Aump.animbin\t3\t\'Jump\'\tmodel' "the record"
 
-# 'Bend' shared by two takes: each is take<N>, so the declared file cannot be made.
-takes "" Bend Bend
+# 'bend' shared by two takes: each is take<N>, so the declared file cannot be made.
+takes "" bend bend
 if out=$(build); then fail "a declared take name shared by two takes built"; fi
-expect_contains "$out" "takes.Bend.animbin is declared, but no take is written there: the takes 1, 2 share the name 'Bend'" "shared name"
+expect_contains "$out" "takes.bend.animbin is declared, but no take is written there: the takes 1, 2 share the name 'bend'" "shared name"
 [ ! -e "$b/named/takes.animbin" ] || fail "the failed edge left its output"
 echo "varndel_add_models ANIMATIONS OK"
