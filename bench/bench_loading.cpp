@@ -8,7 +8,7 @@
 // with the file in the page cache.
 // POSIX only. Usage: varndel_loading_bench [runs]
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,9 +133,23 @@ const Way kWays[] = {{"plain read()", PlainRead},
                      {"nothing", Nothing}};
 
 struct Figures {
-  double milliseconds;
-  double peakMegabytes;
+  double wallMilliseconds;
+  double cpuMilliseconds;  // user and system time of the process
+  double peakMegabytes;    // VmHWM: ru_maxrss would carry the parent's over exec
 };
+
+double CpuMilliseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+double PeakMegabytes() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmHWM:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;  // kB
+  return 0;
+}
 
 // One load in a fresh process (this program again), so that its memory is
 // fresh and its peak RSS its own.
@@ -152,13 +166,10 @@ Figures MeasureOnce(const char* self, size_t way, const std::string& path) {
   }
   close(pipeEnds[1]);
   Figures figures{};
-  if (read(pipeEnds[0], &figures.milliseconds, sizeof figures.milliseconds) != sizeof figures.milliseconds)
-    std::abort();
+  if (read(pipeEnds[0], &figures, sizeof figures) != sizeof figures) std::abort();
   close(pipeEnds[0]);
   int status = 0;
-  struct rusage usage {};
-  wait4(child, &status, 0, &usage);
-  figures.peakMegabytes = double(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  waitpid(child, &status, 0);
   return figures;
 }
 
@@ -167,31 +178,37 @@ Figures MeasureOnce(const char* self, size_t way, const std::string& path) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::string(argv[1]) == "--child") {
     const auto start = std::chrono::steady_clock::now();
+    const double cpuStart = CpuMilliseconds();
     kWays[std::stoul(argv[2])].load(argv[3]);
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    return write(1, &ms, sizeof ms) == sizeof ms ? 0 : 1;
+    const Figures figures{
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count(),
+        CpuMilliseconds() - cpuStart, PeakMegabytes()};
+    return write(1, &figures, sizeof figures) == sizeof figures ? 0 : 1;
   }
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const size_t kWayCount = std::size(kWays) - 1;  // without "nothing"
-  std::printf("| file | MB | way | ms (best of %d) | x read() | peak RSS MB |\n", runs);
-  std::printf("|---|---:|---|---:|---:|---:|\n");
+  std::printf("| file | MB | way | CPU ms | x read() | wall ms | peak RSS MB |\n");
+  std::printf("|---|---:|---|---:|---:|---:|---:|\n");
   const auto files = BenchFiles();
   const double alone = MeasureOnce(argv[0], kWayCount, "").peakMegabytes;
   for (const auto& [name, path] : files) {
     const double megabytes = double(std::filesystem::file_size(path)) / 1e6;
-    // Runs interleaved, so that a busy moment of the machine hits every way.
-    std::vector<Figures> best(kWayCount, Figures{1e300, 0});
+    // Runs interleaved, so that a busy moment of the machine hits every way;
+    // the best time of each, and its largest peak.
+    std::vector<Figures> best(kWayCount, Figures{1e300, 1e300, 0});
     for (int r = 0; r < runs; ++r)
       for (size_t w = 0; w < kWayCount; ++w) {
         const Figures figures = MeasureOnce(argv[0], w, path);
-        best[w].milliseconds = std::min(best[w].milliseconds, figures.milliseconds);
+        best[w].wallMilliseconds = std::min(best[w].wallMilliseconds, figures.wallMilliseconds);
+        best[w].cpuMilliseconds = std::min(best[w].cpuMilliseconds, figures.cpuMilliseconds);
         best[w].peakMegabytes = std::max(best[w].peakMegabytes, figures.peakMegabytes);
       }
     for (size_t w = 0; w < kWayCount; ++w)
-      std::printf("| %s | %.1f | %s | %.2f | %.2f | %.1f |\n", name.c_str(), megabytes, kWays[w].name,
-                  best[w].milliseconds, best[w].milliseconds / best[0].milliseconds, best[w].peakMegabytes);
+      std::printf("| %s | %.1f | %s | %.2f | %.2f | %.2f | %.1f |\n", name.c_str(), megabytes, kWays[w].name,
+                  best[w].cpuMilliseconds, best[w].cpuMilliseconds / best[0].cpuMilliseconds,
+                  best[w].wallMilliseconds, best[w].peakMegabytes);
     std::fflush(stdout);
   }
-  std::printf("\nPeak RSS of the process doing nothing: %.1f MB.\n", alone);
+  std::printf("\nBest of %d runs each. Peak RSS of the process doing nothing: %.1f MB.\n", runs, alone);
   return 0;
 }

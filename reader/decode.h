@@ -221,7 +221,7 @@ class FileCursor : public Cursor {
 
  private:
   static constexpr size_t kBufferBytes = size_t{64} << 10;
-  static constexpr uint64_t kPrefaultBytes = uint64_t{1} << 20;
+  static constexpr uint64_t kPrefaultBytes = uint64_t{8} << 10;
 
   // The next bytes of the file into `into`: what the buffer holds first, then
   // a large rest read in place, a small one through the refilled buffer. A
