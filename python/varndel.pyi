@@ -182,7 +182,7 @@ def compile(
     the same files, console text, log and exit code. The run happens in a child process, so a crash, a hang or a
     runaway import raises CompileError instead of ending the interpreter. timeout: seconds before the run is ended.
     memory_limit: bytes of address space the run may take beyond what the interpreter already has (RLIMIT_AS in the
-    child); past it the import fails with -1. Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
+    child); past it an allocation fails and the run fails (-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
     threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails.
 
     animation (an index, an exact name or a pattern with * and ?, selecting exactly one take; needs animated=True):
