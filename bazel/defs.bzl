@@ -12,6 +12,7 @@
         output_directory = "",       # package-relative, below bazel-bin
         optimize = False,            # the GPU-order step
         animation_tolerance = "",    # with optimize: drop animation keys within this many model units
+        animation_distance = "",     # with animation_tolerance: where orientations are measured (model units)
         extract_textures = False,    # also <stem>.textures/, the embedded images
     )
 
@@ -113,6 +114,11 @@ def _varndel_models_impl(ctx):
         fail("%s: animation_tolerance needs optimize = True" % ctx.label)
     if tolerance and (not tolerance[0] in "0123456789." or [c for c in tolerance.elems() if not c in "0123456789.eE+-"]):
         fail("%s: animation_tolerance %s is not a number >= 0" % (ctx.label, tolerance))
+    distance = ctx.attr.animation_distance
+    if distance and not tolerance:
+        fail("%s: animation_distance needs animation_tolerance" % ctx.label)
+    if distance and (not distance[0] in "0123456789." or [c for c in distance.elems() if not c in "0123456789.eE+-"]):
+        fail("%s: animation_distance %s is not a number >= 0" % (ctx.label, distance))
 
     outputs = []
     stems = {}
@@ -154,6 +160,8 @@ def _varndel_models_impl(ctx):
             args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
         if tolerance:
             args.add("--anim-tolerance", tolerance)
+        if distance:
+            args.add("--anim-distance", distance)
         if textures:
             args.add("--extract-textures", textures.path)
         args.add("1" if ctx.attr.animated else "0")
@@ -183,6 +191,7 @@ _varndel_models = rule(
         "output_directory": attr.string(),
         "optimize": attr.bool(),
         "animation_tolerance": attr.string(),
+        "animation_distance": attr.string(),
         "extract_textures": attr.bool(),
         # Package-relative names of the package's files (the macro globs them).
         "existing": attr.string_list(),

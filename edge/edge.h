@@ -36,6 +36,7 @@ struct EdgeRequest {
   std::string texturesDirectory;  // when set, receives the embedded textures (extract/textures.h)
   std::string texturesManifest;   // when set (with texturesDirectory), lists that directory's files
   float animationTolerance = -1.0f;  // model units (with optimize); negative: keys untouched
+  float animationDistance = -1.0f;   // model units (with a tolerance); negative: the default
 };
 
 // The import opened, or looked for, files that are not among the declared
