@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "driver/large_stack.h"
 #include "edge/edge.h"
 
 namespace fs = std::filesystem;
@@ -173,7 +174,8 @@ int main(int argc, char** argv) {
   int code = -1;
   std::string failure;
   try {
-    code = RunEdge(request, console, std::cerr);
+    // Assimp recurses over the scene's node tree: a deep one needs the stack.
+    code = RunOnLargeStack([&] { return RunEdge(request, console, std::cerr); });
   } catch (const UndeclaredInputsError& e) {
     code = kUndeclaredInput;
     for (const auto& [files, verb] : {std::pair{&e.opened, "opened"}, std::pair{&e.lookedFor, "looked for"}}) {
