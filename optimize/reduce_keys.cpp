@@ -576,7 +576,6 @@ KeyReduction ReduceKeys(Model& model, float tolerance, float distanceAsked,
   PosePair poses(original, model.meshes, model.meshes, distance);
   std::vector<char> changed(curves.size(), 1);
   std::vector<char> dirty(times.size(), 1);  // the times to measure (again)
-  std::vector<double> worstAt(times.size(), 0.0);
   std::vector<char> blamed(original.nodes.size());
   size_t done = 0, total = 2 * times.size();  // the first pass and the final check, at least
   const auto report = [&](bool always) {
@@ -586,6 +585,7 @@ KeyReduction ReduceKeys(Model& model, float tolerance, float distanceAsked,
     for (Curve& curve : curves) std::fill(curve.keep.begin(), curve.keep.end(), char(1));
     std::fill(changed.begin(), changed.end(), char(1));
   };
+  bool gaveUp = false;
   for (int round = 0;; ++round) {
     for (size_t c = 0; c < curves.size(); ++c)
       if (changed[c]) ApplyCurve(original.tracks[curves[c].track], curves[c], reduced.tracks[curves[c].track]);
@@ -610,9 +610,7 @@ KeyReduction ReduceKeys(Model& model, float tolerance, float distanceAsked,
           }
         }
       };
-      double worst = 0.0;
       poses.Compare(times[t], [&](double error, int32_t node, size_t mesh, size_t vertex) {
-        worst = std::max(worst, error);
         if (error <= tolerance) return;
         failed = true;
         if (node >= 0) return blame(node);
@@ -621,14 +619,14 @@ KeyReduction ReduceKeys(Model& model, float tolerance, float distanceAsked,
           if (entry >= 0 && boneNodes[size_t(entry)] >= 0) blame(boneNodes[size_t(entry)]);
         }
       });
-      worstAt[t] = worst;
       ++done;
       report(false);
     }
-    if (!failed) break;
+    if (!failed || gaveUp) break;  // the final check decides
     std::fill(dirty.begin(), dirty.end(), char(0));
     if (faults.empty() || round >= kMaxRounds) {
       // Gives up: every key back, which the next round measures as exact.
+      gaveUp = true;
       restoreAll();
       std::fill(dirty.begin(), dirty.end(), char(1));
       total += times.size();
