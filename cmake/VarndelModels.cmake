@@ -9,7 +9,8 @@
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
 #     [ANIMATION_TOLERANCE <T>]   # with OPTIMIZE: drop animation keys within T model units
 #     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
-#     [ALL])                      # add <target> to the default build
+#     [REPORT <file.html>]        # also the target <target>_report: varndel-inspect report over the outputs
+#     [ALL])                      # add <target> (and <target>_report) to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
 # ASSET_ROOT>` run in ASSET_ROOT writes. Logs go to
@@ -28,7 +29,7 @@ cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES"
-                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE"
+                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE;REPORT"
                         "MODELS;LODS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -63,6 +64,13 @@ function(varndel_add_models target)
     endif()
     list(APPEND options --lod ${ratio})
   endforeach()
+  if("REPORT" IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "varndel_add_models(${target}): REPORT names no file")
+  endif()
+  if(DEFINED arg_REPORT AND NOT TARGET Varndel::inspect)
+    message(FATAL_ERROR "varndel_add_models(${target}): REPORT needs Varndel::inspect (varndel-inspect), "
+                        "which this Varndel package does not have")
+  endif()
   if(NOT TARGET Varndel::edge)
     message(FATAL_ERROR "varndel_add_models(${target}): Varndel::edge is not defined; "
                         "call find_package(Varndel CONFIG REQUIRED) in this directory or above")
@@ -199,6 +207,19 @@ function(varndel_add_models target)
     set(all ALL)
   endif()
   add_custom_target(${target} ${all} DEPENDS ${outputs} ${manifests})
+  if(DEFINED arg_REPORT)
+    # One page over this call's outputs, LOD levels and extracted textures
+    # included; a damaged output gets its row and does not fail the build.
+    cmake_path(ABSOLUTE_PATH arg_REPORT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE OUTPUT_VARIABLE report)
+    add_custom_command(
+      OUTPUT "${report}"
+      COMMAND Varndel::inspect report ${outputs} -o "${report}"
+      DEPENDS ${outputs} ${manifests} Varndel::inspect
+      COMMENT "Writing the report ${arg_REPORT}"
+      VERBATIM)
+    add_custom_target(${target}_report ${all} DEPENDS "${report}")
+    add_dependencies(${target}_report ${target})
+  endif()
   set_property(TARGET ${target} PROPERTY VARNDEL_OUTPUTS "${outputs}")
   set_property(TARGET ${target} PROPERTY VARNDEL_TEXTURE_DIRECTORIES "${texture_dirs}")
   set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${texture_dirs})
