@@ -174,6 +174,7 @@ constexpr const char* kTail = R"html(</script>
     const v = column.value(f);
     if (v !== null && v !== undefined && !column.text) td.setAttribute("data-v", String(v));
     if (column.id === "textures" && f.textures) {
+      if (!f.textures.length) { td.textContent = "none"; return td; }
       const c = textureCounts(f);
       td.appendChild(document.createTextNode(c.found + " found"));
       if (c.extracted) td.appendChild(document.createTextNode(", " + c.extracted + " extracted"));
