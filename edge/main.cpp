@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "driver/large_stack.h"
 #include "edge/edge.h"
 
 namespace fs = std::filesystem;
@@ -37,10 +38,11 @@ static constexpr const char* kUsage =
     "\n"
     "--extract-textures <dir>: <dir> is made to hold exactly the embedded textures the model\n"
     "references (created even when there are none; whatever it held is replaced): a reference\n"
-    "*N as <N>.<ext>, an embedded file name as its last component made safe, unless the stored\n"
-    "path names an existing file. The compiled bytes do not change. varndel-inspect finds these\n"
-    "files when <dir> is <output stem>.textures beside <output>. An embedded texture larger\n"
-    "than the imported files can hold fails the model. --textures-manifest <file> lists the\n"
+    "*N as <N>.<ext>, an embedded file name as its last component percent-encoded, unless the\n"
+    "stored path names an existing file. The compiled bytes do not change. varndel-inspect finds\n"
+    "these files, for <output> and its LOD files, when <dir> is <output stem>.textures beside\n"
+    "<output>. An embedded texture larger than the imported files can hold, or textures that\n"
+    "together pass four times their size, fail the model. --textures-manifest <file> lists the\n"
     "files written, one per line.\n"
     "\n"
     "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
@@ -159,7 +161,8 @@ int main(int argc, char** argv) {
   int code = -1;
   std::string failure;
   try {
-    code = RunEdge(request, console, std::cerr);
+    // Assimp recurses over the scene's node tree: a deep one needs the stack.
+    code = RunOnLargeStack([&] { return RunEdge(request, console, std::cerr); });
   } catch (const UndeclaredInputsError& e) {
     code = kUndeclaredInput;
     for (const auto& [files, verb] : {std::pair{&e.opened, "opened"}, std::pair{&e.lookedFor, "looked for"}}) {

@@ -26,6 +26,7 @@
 
 #include "model/model.h"
 #include "opt/files.h"
+#include "python/child_process.h"
 
 namespace py = pybind11;
 
@@ -59,16 +60,48 @@ struct PyFinding {
 py::handle formatErrorType;
 py::handle compileErrorType;
 
+// Names and paths are bytes in the files. One rule turns them into str and
+// back: UTF-8, with each byte that is not part of valid UTF-8 carried as a
+// lone surrogate (surrogateescape), as os.fsdecode does; os.fsencode, and
+// every function here that takes a name, gives the stored bytes back.
+py::str Text(std::string_view bytes) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+py::list TextList(const std::vector<std::string>& lines) {
+  py::list list;
+  for (const std::string& line : lines) list.append(Text(line));
+  return list;
+}
+
+// The stored bytes of a name given as str (by the rule above) or bytes.
+std::string NameBytes(const py::handle& name, const char* what) {
+  std::string bytes;
+  if (PyBytes_Check(name.ptr())) {
+    bytes = name.cast<std::string>();
+  } else if (PyUnicode_Check(name.ptr())) {
+    const auto encoded = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!encoded) throw py::error_already_set();
+    bytes = encoded.cast<std::string>();
+  } else {
+    throw py::type_error(std::string(what) + " must be str or bytes");
+  }
+  if (bytes.find('\0') != std::string::npos) throw py::value_error(std::string("embedded null byte in ") + what);
+  return bytes;
+}
+
 [[noreturn]] void RaiseOSError(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
+  PyErr_SetObject(PyExc_OSError, Text(text).ptr());
   throw py::error_already_set();
 }
 
 [[noreturn]] void RaiseFormatError(const varndel::ReadError& error) {
-  py::object exception = formatErrorType(varndel::FormatReadError(error));
+  py::object exception = formatErrorType(Text(varndel::FormatReadError(error)));
   exception.attr("offset") = error.offset;
-  exception.attr("field") = error.field;
-  exception.attr("message") = error.message;
+  exception.attr("field") = Text(error.field);
+  exception.attr("message") = Text(error.message);
   PyErr_SetObject(formatErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
 }
@@ -148,40 +181,81 @@ std::string Plain(const std::string& line) {
   return plain;
 }
 
-py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const std::optional<std::string>& outputName) {
-  std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
-  if (outputName) {
-    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
-    arguments.push_back(*outputName);
-  }
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+[[noreturn]] void RaiseCompileError(const std::string& text, const py::object& exitCode,
+                                    const std::vector<std::string>& log) {
+  py::object exception = compileErrorType(Text(text));
+  exception.attr("exit_code") = exitCode;
+  exception.attr("log") = TextList(log);
+  PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
+  throw py::error_already_set();
+}
 
-  // The compiler prints through C stdio; Python buffers its own stdout.
-  const py::object out = py::module_::import("sys").attr("stdout");
-  if (!out.is_none()) out.attr("flush")();
-  int code = 0;
-  std::string outputPath;
+// The run goes to a child process: a crash, an endless import or one that
+// eats all memory ends the child, never the interpreter. The child's console
+// and files are the run's own, as the CLI's.
+py::object Compile(const py::object& input, bool animated, bool flipUVs,
+                   const py::object& outputName, const std::optional<double>& timeout,
+                   const std::optional<uint64_t>& memoryLimit) {
+  std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
+  if (!outputName.is_none()) arguments.push_back(NameBytes(outputName, "output_name"));
+  if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
+  if (memoryLimit && *memoryLimit == 0) throw py::value_error("memory_limit must be a number of bytes above 0");
+  ChildLimits limits;
+  limits.timeoutSeconds = timeout.value_or(0);
+  limits.memoryBytes = memoryLimit.value_or(0);
+
+  // The compiler prints through C stdio; Python buffers its own streams.
+  for (const char* stream : {"stdout", "stderr"}) {
+    const py::object out = py::module_::import("sys").attr(stream);
+    if (!out.is_none()) out.attr("flush")();
+  }
+  const auto work = [&arguments] {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    std::string outputPath;
+    const int code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
+    return std::to_string(code) + '\n' + outputPath;
+  };
+  const auto checkInterrupt = [] {
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  };
+  ChildOutcome outcome;
   std::vector<std::string> log;
   {
     py::gil_scoped_release release;
+    // Runs share the working directory's Logs/Log.txt, so they take turns.
     std::lock_guard<std::mutex> lock(compileMutex);
-    code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
-    std::cout.flush();
-    std::fflush(stdout);
-    if (code != 0) log = LogLines();
+    outcome = RunInChildProcess(work, limits, checkInterrupt);
+    if (outcome.end != ChildOutcome::End::kFinished || outcome.result.rfind("0\n", 0) != 0) log = LogLines();
   }
+  const std::string model = arguments[3];
+  switch (outcome.end) {
+    case ChildOutcome::End::kTimedOut:
+      RaiseCompileError("the compile of " + model + " did not finish within " + py::str(py::float_(*timeout)).cast<std::string>() +
+                            " s (timeout)",
+                        py::none(), log);
+    case ChildOutcome::End::kSignalled: {
+      const char* name = strsignal(outcome.signal);
+      RaiseCompileError("the compile of " + model + " crashed: signal " + std::to_string(outcome.signal) + " (" +
+                            (name != nullptr ? name : "unknown") + ")",
+                        py::none(), log);
+    }
+    case ChildOutcome::End::kNoResult:
+      RaiseCompileError("the compile of " + model + " ended without a result (exit status " +
+                            std::to_string(outcome.exitStatus) + ")",
+                        py::none(), log);
+    case ChildOutcome::End::kFinished:
+      break;
+  }
+  const size_t newline = outcome.result.find('\n');
+  const int code = std::stoi(outcome.result.substr(0, newline));
   if (code != 0) {
     std::string text = "Varndel exited with " + std::to_string(code);
     if (!log.empty()) text += ": " + Plain(log.back());
-    py::object exception = compileErrorType(text);
-    exception.attr("exit_code") = code;
-    exception.attr("log") = log;
-    PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
-    throw py::error_already_set();
+    RaiseCompileError(text, py::int_(code), log);
   }
-  return ReadFile(py::bytes(outputPath));
+  return ReadFile(py::bytes(outcome.result.substr(newline + 1)));
 }
 
 const varndel::MeshData& MeshOf(const PyMesh& mesh, ModelData* data = nullptr) {
@@ -246,7 +320,8 @@ py::array Indices(const PyMesh& mesh) {
 }
 
 void Warn(const std::string& text) {
-  if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+  // warnings.warn, not PyErr_WarnEx, whose C string must be valid UTF-8.
+  py::module_::import("warnings").attr("warn")(Text(text), py::handle(PyExc_UserWarning), 1);
 }
 
 py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
@@ -411,8 +486,8 @@ PYBIND11_MODULE(varndel, m) {
       .def_property_readonly("vertices", &Vertices)
       .def_property_readonly("indices", &Indices)
       .def_property_readonly("textures", [](const PyMesh& self) {
-        std::vector<std::pair<std::string, int>> textures;
-        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.emplace_back(t.path, t.type);
+        py::list textures;
+        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.append(py::make_tuple(Text(t.path), t.type));
         return textures;
       });
 
@@ -422,22 +497,23 @@ PYBIND11_MODULE(varndel, m) {
                              [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); })
       .def_property_readonly("nodes",
                              [](const PyAnimation& self) {
-                               std::vector<std::string> names;
-                               for (const varndel::Node& node : self.data->animation.nodes) names.push_back(node.name);
+                               py::list names;
+                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
                                return names;
                              })
       .def_property_readonly("bones", [](const PyAnimation& self) {
-        std::vector<std::string> names;
-        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.push_back(bone.name);
+        py::list names;
+        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.append(Text(bone.name));
         return names;
       });
 
   py::class_<PyFinding>(m, "Finding", "One finding of validate().")
       .def_readonly("severity", &PyFinding::severity)
-      .def_readonly("element", &PyFinding::element)
-      .def_property_readonly("path", [](const PyFinding& self) { return self.element; })
-      .def_readonly("message", &PyFinding::message)
-      .def("__repr__", [](const PyFinding& self) { return self.severity + ": " + self.element + ": " + self.message; });
+      .def_property_readonly("element", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("path", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("message", [](const PyFinding& self) { return Text(self.message); })
+      .def("__repr__",
+           [](const PyFinding& self) { return Text(self.severity + ": " + self.element + ": " + self.message); });
 
   py::class_<PyPlayer>(m, "AnimationPlayer", "Plays one instance of an animation, as varndel::AnimationPlayer.")
       .def(py::init([](const PyAnimation& animation) {
@@ -451,7 +527,8 @@ PYBIND11_MODULE(varndel, m) {
       .def("skin", &Skin, py::arg("mesh"), py::arg("palette"));
 
   m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
-        py::arg("flip_uvs") = false, py::arg("output_name") = py::none());
+        py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
+        py::arg("memory_limit") = py::none());
   m.def("read", &ReadFile, py::arg("path"));
   m.def("read_bytes", &ReadBytes, py::arg("data"));
   m.def(
@@ -484,8 +561,11 @@ PYBIND11_MODULE(varndel, m) {
         py::arg("overdraw") = true);
   m.def(
       "resolve_texture",
-      [](const std::string& storedPath, const py::object& compiledFile) {
-        return varndel::ResolveTexture(storedPath, PathText(compiledFile));
+      [](const py::object& storedPath, const py::object& compiledFile) -> py::object {
+        const std::optional<std::string> found =
+            varndel::ResolveTexture(NameBytes(storedPath, "stored_path"), PathText(compiledFile));
+        if (!found) return py::none();
+        return Text(*found);
       },
       py::arg("stored_path"), py::arg("compiled_file"));
 }
