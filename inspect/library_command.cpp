@@ -2,14 +2,6 @@
 // compiled file under the paths, with pictures, sizes and findings.
 #include <CLI/CLI.hpp>
 
-#ifdef _WIN32
-#include <io.h>
-#define VARNDEL_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define VARNDEL_ISATTY(fd) isatty(fd)
-#endif
-
 #include <algorithm>
 #include <atomic>
 #include <iostream>
@@ -120,7 +112,7 @@ int RunReport(int argc, char** argv) {
   std::atomic<size_t> next{0};
   std::mutex progress;
   size_t finished = 0;
-  const bool showProgress = VARNDEL_ISATTY(2) != 0;
+  const bool showProgress = inspect::StderrIsTerminal();
   const auto work = [&] {
     for (size_t i = next++; i < files.size(); i = next++) {
       Json entry;
