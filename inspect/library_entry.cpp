@@ -4,6 +4,7 @@
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
 #include <varndel/sample.h>
+#include <varndel/takes.h>
 #include <varndel/textures.h>
 #include <varndel/writer.h>
 
@@ -270,6 +271,10 @@ Json DescribeLibraryFile(const LibraryFile& file, const PictureOptions& options)
   entry["textures"] = DescribeTextures(model, file.path);
   entry["lods"] = FindLods(file.path, model.animated);
   entry["findings"] = DescribeFindings(model, file.path, entry);
+  // As info shows it: the take's index and quoted name, from the record beside the file.
+  if (const std::optional<varndel::TakeRecordEntry> take = varndel::FindTakeRecord(file.path)) {
+    entry["take"] = TextOf(std::to_string(take->index) + " " + take->quotedName + (take->clip ? ", clip" : ""));
+  }
   if (options.draw) entry["picture"] = DrawPictures(model, file.path, summary["triangles"].get<uint64_t>(), options);
   entry["summary"] = std::move(summary);
   entry["figures"] = std::move(figures);
