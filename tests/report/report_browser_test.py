@@ -184,6 +184,10 @@ def build_library(varndel, source, scratch):
     shutil.copy(os.path.join(models, "tri.staticbin"), os.path.join(library, "props", "tri.lod1.staticbin"))
     shutil.copy(os.path.join(models, "walker.animbin"), os.path.join(library, "characters"))
     shutil.copy(os.path.join(models, "character.animbin"), os.path.join(library, "characters"))
+    # A take file, listed in its record as varndel-edge --animation lists it.
+    shutil.copy(os.path.join(models, "walker.animbin"), os.path.join(library, "characters", "walker.walk.animbin"))
+    with open(os.path.join(library, "characters", "walker.takes.txt"), "w") as record:
+        record.write("# take files of walker.gltf\nwalker.walk.animbin\t0\t'walk'\tmodel\n")
     shutil.copy(os.path.join(models, "tri.staticbin"), os.path.join(library, HOSTILE))
     shutil.copy(os.path.join(models, "quad.staticbin"), os.path.join(library, QUOTED))
     shutil.copy(os.path.join(models, "tri.staticbin"), os.path.join(os.fsencode(library), NOT_UTF8))
@@ -278,6 +282,10 @@ def test_page(browser, inspect, library, page):
         shown["bytes"] = cells["bytes"]
         check(shown == expected, f"{key}: the page shows {shown}, json says {expected}")
 
+    take = rows["characters/walker.walk.animbin"]["take"]
+    info = run([inspect, "info", os.path.join(library, "characters", "walker.walk.animbin")]).stdout.decode()
+    check(take == "0 'walk'" and f"take      {take} (listed in" in info, f"the take shown: {take!r}, info: {info!r}")
+
     # The hostile name is text, in its cell, and made no element.
     check(HOSTILE in rows, "the hostile name is not shown as it is")
     check(browser.evaluate("document.querySelectorAll('img[src=\"x\"], img:not([src^=\"data:\"])').length") == 0,
@@ -306,7 +314,8 @@ def test_page(browser, inspect, library, page):
         }})()""")
     set_filter("characters/", False)
     shown = visible_keys(browser)
-    check(sorted(shown) == ["characters/character.animbin", "characters/walker.animbin"], f"filter: {shown}")
+    check(sorted(shown) == ["characters/character.animbin", "characters/walker.animbin", "characters/walker.walk.animbin"],
+          f"filter: {shown}")
     totals = browser.evaluate("Number(document.querySelector('#totals td[data-col=\"triangles\"]').dataset.v)")
     check(totals == sum(rows[k]["triangles"] for k in shown), f"the totals row does not add up: {totals}")
 
@@ -389,7 +398,7 @@ def main():
         check(done.returncode == 0, done.stderr.decode())
         browser.open("file://" + urllib.parse.quote(page))
         notes = browser.evaluate("[...document.querySelectorAll('.placeholder')].map((p) => p.textContent)")
-        check(len(notes) == 2 and all("more than the report draws" in n for n in notes), f"placeholders: {notes}")
+        check(len(notes) == 3 and all("more than the report draws" in n for n in notes), f"placeholders: {notes}")
         test_compare(browser, inspect, library, scratch, models)
     finally:
         browser.close()
