@@ -255,14 +255,14 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
 
 // varndel-opt's key reduction on the verified output, in place: the
 // container holds no varndel::Animation, the file does.
-static void ReduceEdgeKeys(const std::string& temporary, float tolerance) {
+static void ReduceEdgeKeys(const std::string& temporary, float tolerance, float distance) {
   varndel::Model model;
   varndel::ReadError readError;
   if (!varndel::ReadModelFile(temporary, model, &readError)) {
     throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
   }
   if (!model.animated) return;
-  varndel::ReduceKeys(model, tolerance);
+  varndel::ReduceKeys(model, tolerance, distance);
   std::string error;
   if (!WriteCheckedModelFile(temporary, varndel::WriteModel(model), error)) throw std::runtime_error(error);
 }
@@ -355,7 +355,8 @@ static int WriteTakeTemporaries(const aiScene& scene, const ModelContainer& mc, 
     if (!WriteCheckedTemporary(path, take.outputBuffer, file, error)) throw std::runtime_error(error);
     pending.push_back(file);
     if (VerifyModelFile(file.temporary, take, console)) return -666;
-    if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file.temporary, request.animationTolerance);
+    if (request.animationTolerance >= 0.0f)
+      ReduceEdgeKeys(file.temporary, request.animationTolerance, request.animationDistance);
     if (request.clipsOnly) {
       std::ifstream in(file.temporary, std::ios::in | std::ios::binary);
       const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -448,7 +449,8 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
 
   if (takesCode != 0) return takesCode;
   if (VerifyModelFile(temporary, mc, console)) return -666;
-  if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(temporary, request.animationTolerance);
+  if (request.animationTolerance >= 0.0f)
+    ReduceEdgeKeys(temporary, request.animationTolerance, request.animationDistance);
   if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
   if (!request.texturesDirectory.empty()) {
     WriteTexturesDirectory(textures, request.texturesDirectory);

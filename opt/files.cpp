@@ -3,14 +3,19 @@
 #include <varndel/optimize.h>
 #include <varndel/writer.h>
 #ifdef _WIN32
+#include <io.h>
 #include <process.h>
 #define getpid _getpid
+#define isatty _isatty
+#define fileno _fileno
 #else
 #include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -166,4 +171,24 @@ bool WriteLodFiles(const varndel::Model& base, const std::string& output, const 
            << " indices (ratio " << Figure(request.ratios[n]) << "), error " << Figure(worst) << '\n';
   }
   return true;
+}
+
+std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what) {
+  if (!isatty(fileno(stderr))) return nullptr;
+  using Clock = std::chrono::steady_clock;
+  struct State {
+    Clock::time_point start = Clock::now(), last{};
+    bool shown = false;
+  };
+  auto state = std::make_shared<State>();
+  return [state, prefix = tool + ": " + what + ": "](size_t done, size_t total) {
+    const Clock::time_point now = Clock::now();
+    const bool finished = done >= total;
+    if (!state->shown && now - state->start < std::chrono::seconds(2)) return;
+    if (!finished && state->shown && now - state->last < std::chrono::milliseconds(200)) return;
+    state->last = now;
+    state->shown = true;
+    std::fprintf(stderr, "\r%s%zu/%zu%s", prefix.c_str(), done, total, finished ? "\n" : "");
+    std::fflush(stderr);
+  };
 }

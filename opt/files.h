@@ -5,6 +5,8 @@
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -58,3 +60,9 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
                    std::vector<PendingFile>* pending = nullptr);
+
+// A progress report for a long step (OptimizeOptions::progress): once the
+// step has run for 2 s, "<tool>: <what>: <done>/<total>" on stderr, over
+// itself a few times a second, and a line break when done reaches total.
+// Empty (no report) when stderr is not a terminal.
+std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what);

@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -344,10 +345,25 @@ void Warn(const std::string& text) {
   py::module_::import("warnings").attr("warn")(Text(text), py::handle(PyExc_UserWarning), 1);
 }
 
-py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
+// A finite number >= 0 from an optional argument; negative for None.
+float NonNegative(const std::optional<double>& value, const char* name) {
+  if (!value) return -1.0f;
+  if (!(*value >= 0.0) || !std::isfinite(float(*value))) {
+    throw py::value_error(std::string(name) + " must be a finite number >= 0, not " + py::repr(py::float_(*value)).cast<std::string>());
+  }
+  return float(*value);
+}
+
+py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw, const std::optional<double>& animTolerance,
+                  const std::optional<double>& animDistance, bool keysOnly) {
   for (const float ratio : lods) {
     if (!(ratio > 0.0f && ratio <= 1.0f)) throw py::value_error("a LOD ratio must be in (0, 1], not " + std::to_string(ratio));
   }
+  const float tolerance = NonNegative(animTolerance, "anim_tolerance");
+  const float distance = NonNegative(animDistance, "anim_distance");
+  if (animDistance && !animTolerance) throw py::value_error("anim_distance needs anim_tolerance");
+  if (keysOnly && !animTolerance) throw py::value_error("keys_only needs anim_tolerance");
+  if (keysOnly && !lods.empty()) throw py::value_error("keys_only leaves the meshes alone: it takes no lods");
   // Arrays taken before keep the values they view; the model gets new ones.
   const ModelData before = model.data;
   auto after = std::make_shared<varndel::Model>();
@@ -358,6 +374,9 @@ py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw)
     *after = *before;
     varndel::OptimizeOptions options;
     options.overdraw = overdraw;
+    options.animationTolerance = tolerance;
+    options.animationDistance = distance;
+    options.keysOnly = keysOnly;
     warnings = varndel::OptimizeModel(*after, options);
     const LodRequest request{lods, overdraw};
     for (size_t n = 0; n < lods.size(); ++n) levels.push_back(BuildLodLevel(*after, request, n, warnings));
@@ -769,7 +788,17 @@ PYBIND11_MODULE(varndel, m) {
       },
       py::arg("model"));
   m.def("optimize", &Optimize, py::arg("model"), py::kw_only(), py::arg("lods") = std::vector<float>{},
-        py::arg("overdraw") = true);
+        py::arg("overdraw") = true, py::arg("anim_tolerance") = py::none(), py::arg("anim_distance") = py::none(),
+        py::arg("keys_only") = false);
+  m.def(
+      "animation_error",
+      [](const PyModel& original, const PyModel& reduced, const std::optional<double>& distance) {
+        const float d = NonNegative(distance, "distance");
+        const ModelData a = original.data, b = reduced.data;
+        py::gil_scoped_release release;
+        return varndel::MeasureAnimationError(*a, *b, d);
+      },
+      py::arg("original"), py::arg("reduced"), py::kw_only(), py::arg("distance") = py::none());
   m.def(
       "resolve_texture",
       [](const py::object& storedPath, const py::object& compiledFile) -> py::object {

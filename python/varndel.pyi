@@ -208,9 +208,30 @@ def write_bytes(model: Model) -> bytes:
 def validate(model: Model) -> list[Finding]:
     """Every finding, errors first, as `varndel-inspect check` judges the model."""
 
-def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True) -> list[Model]:
+def optimize(
+    model: Model,
+    *,
+    lods: Sequence[float] = (),
+    overdraw: bool = True,
+    anim_tolerance: Optional[float] = None,
+    anim_distance: Optional[float] = None,
+    keys_only: bool = False,
+) -> list[Model]:
     """Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio.
-    Warnings go to the warnings module. Arrays taken before keep the values from before."""
+    With anim_tolerance T (model units) also drops the animation keys whose removal moves no node's origin,
+    point at distance anim_distance along a node's axes (default: a tenth of the model's bounding-box diagonal)
+    or skinned vertex by more than T, as varndel-opt --anim-tolerance does. keys_only=True (with anim_tolerance,
+    without lods) leaves the meshes byte for byte and reduces the keys alone, as varndel-opt --keys-only.
+    Raises ValueError for a ratio outside (0, 1], a tolerance or distance that is not a finite number >= 0, or a
+    combination that means nothing. Warnings go to the warnings module. Arrays taken before keep the values from
+    before."""
+
+def animation_error(original: Model, reduced: Model, *, distance: Optional[float] = None) -> float:
+    """The largest distance, in model units, between the poses of two models whose animations differ only in their
+    keys (a file and its keys_only reduction): every node's origin and the points at distance along its axes
+    (default: a tenth of original's bounding-box diagonal), and every skinned vertex, at every key time and midway
+    between. inf when the models cannot be compared. Raises ValueError for a distance that is not a finite number
+    >= 0."""
 
 def resolve_texture(stored_path: Union[str, bytes], compiled_file: _Path) -> Optional[str]:
     """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in

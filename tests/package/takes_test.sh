@@ -59,4 +59,27 @@ takes "" bend bend
 if out=$(build); then fail "a declared take name shared by two takes built"; fi
 expect_contains "$out" "takes.bend.animbin is declared, but no take is written there: the takes 1, 2 share the name 'bend'" "shared name"
 [ ! -e "$b/named/takes.animbin" ] || fail "the failed edge left its output"
+# Debian's Assimp test models with several takes (assimp-testmodels): all 52
+# through varndel_add_models, each equal to the edge's file.
+corpus=/usr/share/assimp/models
+if [ -d "$corpus/MDL" ]; then
+  hl1="MDL/MDL (HL1)"
+  mkdir -p "$work/corpus"
+  cat >"$work/corpus/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.20)
+project(corpus NONE)
+add_executable(Varndel::edge IMPORTED)
+set_target_properties(Varndel::edge PROPERTIES IMPORTED_LOCATION "$edge")
+include("$source_dir/cmake/VarndelModels.cmake")
+varndel_add_models(corpus ANIMATED ASSET_ROOT "$corpus" ANIMATIONS all ALL MODELS
+  "$corpus/$hl1/man.mdl" "$corpus/$hl1/duplicate_sequences.mdl" "$corpus/$hl1/sequence_transitions.mdl"
+  "$corpus/$hl1/unnamed_sequences.mdl" "$corpus/$hl1/duplicate_sequence_groups/duplicate_sequence_groups.mdl"
+  "$corpus/$hl1/unnamed_sequence_groups/unnamed_sequence_groups.mdl" "$corpus/X/Testwuson.X")
+CMAKE
+  cmake -S "$work/corpus" -B "$work/corpus-build" -G Ninja >"$work/corpus.log" 2>&1 &&
+    cmake --build "$work/corpus-build" >>"$work/corpus.log" 2>&1 || { cat "$work/corpus.log"; fail "the corpus build"; }
+  [ "$(cat "$work/corpus-build"/*.takes.txt | grep -vc '^#')" = 52 ] || fail "not 52 takes: $(cat "$work/corpus-build"/*.takes.txt)"
+  "$edge" --animation all 1 0 "$corpus" "$hl1/man.mdl" "$work/edge/man.animbin" "$work/edge/log" || fail "the edge on man.mdl"
+  for file in "$work/edge"/man.*.animbin; do expect_same "$file" "$work/corpus-build/$(basename "$file")"; done
+fi
 echo "varndel_add_models ANIMATIONS OK"
