@@ -17,6 +17,7 @@
 #include "driver/large_stack.h"
 #include "edge/edge.h"
 #include "edge/takes.h"
+#include "optimize/tool_version.h"
 
 namespace fs = std::filesystem;
 
@@ -90,6 +91,10 @@ static std::string DisplayPath(const fs::path& path, const fs::path& base) {
 int main(int argc, char** argv) {
   if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
     std::cout << kUsage;
+    return 0;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << varndel::ToolVersionText("varndel-edge");
     return 0;
   }
   // Leading options, then the positional arguments.

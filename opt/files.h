@@ -44,6 +44,10 @@ std::string TemporaryPathFor(const std::string& path);
 struct LodRequest {
   std::vector<float> ratios;  // level N+1 keeps ratios[N] of the indices
   bool overdraw = true;
+  // A level with the bytes of the one before (the simplifier got no
+  // further) ends the chain, with a warning; otherwise it is written all the
+  // same (a build that declared every level needs them), with a warning.
+  bool stopAtRepeat = false;
 };
 
 // Level n + 1 of base (ratios[n]), its warnings appended to warnings,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "opt/files.h"
+#include "optimize/tool_version.h"
 #include "reader/file_kind.h"
 
 namespace fs = std::filesystem;
@@ -99,10 +100,15 @@ int main(int argc, char** argv) {
                "with --anim-tolerance: reduce the animation keys alone; vertices, indices and meshes stay byte for "
                "byte");
   app.add_flag("-q,--quiet", quiet, "no progress on stderr");
+  std::string version = varndel::ToolVersionText("varndel-opt");
+  version.pop_back();  // CLI11 ends the text with its own line break
+  app.set_version_flag("--version", version, "print the version, and those of Assimp and meshoptimizer");
   app.footer(kFooter);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "varndel-opt: " << e.what() << "\nRun 'varndel-opt --help' for the options.\n";
@@ -176,7 +182,7 @@ int main(int argc, char** argv) {
     if (!WriteCheckedTemporary(output, varndel::WriteModel(model), pending[0], error)) {
       return Fail(kExitWriteFailed, error);
     }
-    LodRequest request{ratios, !noOverdraw};
+    LodRequest request{ratios, !noOverdraw, true};
     std::vector<std::string> warnings;
     std::ostringstream report;
     const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);

@@ -6,7 +6,7 @@ that is not valid UTF-8 becomes a lone surrogate (0xE9 -> "\\udce9"), and os.fse
 Functions that take a name (resolve_texture's stored_path, compile's output_name) accept such a str, or bytes."""
 
 import os
-from typing import Optional, Sequence, Union
+from typing import Literal, Optional, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -83,6 +83,57 @@ class Mesh:
     def textures(self) -> list[tuple[str, int]]:
         """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals). The path is str
         by surrogateescape: os.fsencode(path) is the stored bytes."""
+
+class MappedModel:
+    """A compiled file mapped read-only (read(path, mmap=True)), checked as read() checks it."""
+
+    @property
+    def animated(self) -> bool: ...
+    @property
+    def flip_uvs(self) -> bool: ...
+    @property
+    def texture_count(self) -> int: ...
+    @property
+    def meshes(self) -> list[MappedMesh]: ...
+    @property
+    def animation(self) -> Animation:
+        """Decoded from the mapping; empty unless the model is animated."""
+    def to_model(self) -> Model:
+        """The whole file as a Model of its own (a copy)."""
+
+class MappedMesh:
+    """One mesh of a MappedModel. Every array is a read-only view of the mapping: no copy."""
+
+    @property
+    def positions(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def normals(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def uvs(self) -> npt.NDArray[np.float32]:
+        """(n, 2)"""
+    @property
+    def tangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bitangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bone_ids(self) -> npt.NDArray[np.int32]:
+        """(n, 4)"""
+    @property
+    def weights(self) -> npt.NDArray[np.float32]:
+        """(n, 4)"""
+    @property
+    def vertices(self) -> npt.NDArray[np.void]:
+        """(n,) structured array over the 88-byte records."""
+    @property
+    def indices(self) -> npt.NDArray[np.uint32]:
+        """(m,)"""
+    @property
+    def textures(self) -> list[tuple[str, int]]:
+        """(path as stored, aiTextureType), as Mesh.textures."""
 
 class Animation:
     @property
@@ -193,8 +244,14 @@ def animations(path: _Path) -> list[dict]:
     """The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds (None
     without a tick rate), ticks_per_second and channels. Raises OSError when the file cannot be imported."""
 
-def read(path: _Path) -> Model:
-    """Reads a compiled file. Raises FormatError."""
+@overload
+def read(path: _Path, *, mmap: Literal[False] = ...) -> Model: ...
+@overload
+def read(path: _Path, *, mmap: Literal[True]) -> MappedModel: ...
+def read(path: _Path, *, mmap: bool = False) -> Union[Model, MappedModel]:
+    """Reads a compiled file. Raises FormatError. With mmap=True the file is mapped, not read: the result's arrays are
+    read-only views of the mapping, which lives while any of them does. Do not let another process truncate a mapped
+    file (the process would crash); read files that may change without mmap."""
 
 def read_bytes(data: _Buffer) -> Model:
     """Decodes a compiled file's bytes. Raises FormatError."""
