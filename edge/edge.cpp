@@ -462,13 +462,17 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     std::string error;
     if (!CommitFiles(takeFiles, error)) throw std::runtime_error(error);
     // A take that is gone from the source, or no longer selected, takes its
-    // file along.
-    std::set<std::string> written;
-    for (const PendingFile& file : takeFiles) written.insert(file.path);
+    // file along, unless this run wrote that name anew (a take once named
+    // "lod1" left a file that is now a LOD file).
+    std::set<std::string> written{FoldedPath(request.output)};
+    for (const PendingFile& file : takeFiles) written.insert(FoldedPath(file.path));
+    for (size_t n = 1; n <= request.lods.size(); ++n) {
+      written.insert(FoldedPath(varndel::LodPath(request.output, n, true)));
+    }
     takeFiles.clear();
     for (const std::string& stale : previous) {
       std::error_code ignored;
-      if (written.count(stale) == 0) fs::remove(stale, ignored);
+      if (written.count(FoldedPath(stale)) == 0) fs::remove(stale, ignored);
     }
   }
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);

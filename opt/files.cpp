@@ -6,8 +6,6 @@
 #include <io.h>
 #include <process.h>
 #define getpid _getpid
-#define isatty _isatty
-#define fileno _fileno
 #else
 #include <unistd.h>
 #endif
@@ -188,8 +186,16 @@ bool WriteLodFiles(const varndel::Model& base, const std::string& output, const 
   return true;
 }
 
+static bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
 std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what) {
-  if (!isatty(fileno(stderr))) return nullptr;
+  if (!StderrIsTerminal()) return nullptr;
   using Clock = std::chrono::steady_clock;
   struct State {
     Clock::time_point start = Clock::now(), last{};
