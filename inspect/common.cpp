@@ -9,6 +9,7 @@
 #endif
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <iostream>
 #include <system_error>
 #include <vector>
+
+#include "reader/file_access.h"
 
 namespace inspect {
 
@@ -73,9 +76,41 @@ bool LoadModelFile(const std::string& command, const std::string& path, varndel:
   return true;
 }
 
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason) {
+  namespace fs = std::filesystem;
+  std::string temporary;
+  std::FILE* file = varndel::file_access::CreateUniqueFile(path, ".partial", temporary);
+  if (file == nullptr) {
+    reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
+    return false;
+  }
+  varndel::file_access::RemoveOnInterrupt(temporary);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  std::error_code error;
+  const auto discard = [&] {
+    fs::remove(temporary, error);
+    varndel::file_access::KeepOnInterrupt(temporary);
+  };
+  if (std::fclose(file) != 0 || !written) {
+    reason = "cannot write " + temporary;
+    discard();
+    return false;
+  }
+  fs::rename(temporary, path, error);
+  if (error) {
+    reason = error.message();
+    discard();
+    return false;
+  }
+  varndel::file_access::KeepOnInterrupt(temporary);
+  return true;
+}
+
 bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {
   return stdoutIsTerminal && (noColor == nullptr || noColor[0] == '\0');
 }
+
+bool StderrIsTerminal() { return VARNDEL_ISATTY(2) != 0; }
 
 bool StdoutWantsColour() { return ColourWanted(VARNDEL_ISATTY(1) != 0, std::getenv("NO_COLOR")); }
 

@@ -35,15 +35,6 @@ constexpr uint8_t kDiffuse = 1;
 
 const char* const kPrefix = "varndel-inspect render: ";
 
-bool ParseSize(const std::string& text, int& width, int& height) {
-  static const std::regex kSize("([0-9]{1,5})[xX]([0-9]{1,5})");
-  std::smatch match;
-  if (!std::regex_match(text, match, kSize)) return false;
-  width = std::stoi(match[1].str());
-  height = std::stoi(match[2].str());
-  return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide;
-}
-
 // The times to draw, in ticks: one, or frames spread evenly from the first
 // tick to the duration, both ends included.
 std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int frames) {
@@ -53,38 +44,6 @@ std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int f
   std::vector<float> ticks;
   for (int i = 0; i < frames; ++i) ticks.push_back(frames == 1 ? 0.0f : float(duration * i / (frames - 1)));
   return ticks;
-}
-
-// Writes bytes to a new temporary file beside path, then renames it over
-// path, so a failed write leaves no half-written picture behind and two
-// renders to one output never share a file.
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string& reason) {
-  std::string temporary;
-  std::FILE* file = varndel::file_access::CreateUniqueFile(path, ".partial", temporary);
-  if (file == nullptr) {
-    reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
-    return false;
-  }
-  varndel::file_access::RemoveOnInterrupt(temporary);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  std::error_code error;
-  const auto discard = [&] {
-    fs::remove(temporary, error);
-    varndel::file_access::KeepOnInterrupt(temporary);
-  };
-  if (std::fclose(file) != 0 || !written) {
-    reason = "cannot write " + temporary;
-    discard();
-    return false;
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    reason = error.message();
-    discard();
-    return false;
-  }
-  varndel::file_access::KeepOnInterrupt(temporary);
-  return true;
 }
 
 }  // namespace
@@ -128,7 +87,7 @@ int RunRender(int argc, char** argv) {
   }
 
   render::Request request;
-  if (!ParseSize(size, request.width, request.height)) {
+  if (!render::ParseSize(size, request.width, request.height)) {
     std::cerr << kPrefix << "--size " << inspect::QuoteName(size) << " is not WxH with each side from 1 to "
               << kMaxSide << "\n";
     return 2;
@@ -174,7 +133,7 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << "cannot encode the picture as PNG\n";
     return 1;
   }
-  if (!WriteWhole(output, png, reason)) {
+  if (!inspect::WriteWholeFile(output, png, reason)) {
     std::cerr << kPrefix << "cannot write " << output << ": " << reason << "\n";
     return 1;
   }
@@ -182,6 +141,15 @@ int RunRender(int argc, char** argv) {
 }
 
 namespace render {
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+  static const std::regex kSize("([0-9]{1,5})[xX]([0-9]{1,5})");
+  std::smatch match;
+  if (!std::regex_match(text, match, kSize)) return false;
+  width = std::stoi(match[1].str());
+  height = std::stoi(match[2].str());
+  return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide;
+}
 
 void SheetGrid(int frames, int& columns, int& rows) {
   const int count = std::max(frames, 1);

@@ -150,7 +150,14 @@ varndel_models(
     extract_textures = True,
 )
 EOF
+sed -i 's|^load("@varndel//bazel:defs.bzl", "varndel_models")$|load("@varndel//bazel:defs.bzl", "varndel_models", "varndel_report")|' \
+  "$ws_a/BUILD.bazel"
 cat >>"$ws_a/BUILD.bazel" <<'EOF'
+
+varndel_report(
+    name = "library",
+    models = [":props", ":characters", ":props_optimized"],
+)
 
 varndel_models(
     name = "generated",
@@ -265,6 +272,10 @@ expect_same_outputs() {  # <workspace>...: each gives the CMake build's bytes, s
 # 1. Copy A, cold: every model compiles.
 build_ok "$ws_a" "$work/base-a" a-cold
 expect_spawns a-cold "$models" false
+# varndel_report: one page with a row for each of its models.
+for name in crate.staticbin walker.animbin optimized/crate.staticbin; do
+  grep -qF "$name" "$ws_a/bazel-bin/library.html" || fail "varndel_report's page has no row for $name"
+done
 grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found cache entries: $(summary a-cold)"
 # No absolute path, user or machine name on a model's command line or in its
 # input list: they would differ between machines, and so would the cache keys.
