@@ -6,9 +6,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -32,6 +35,7 @@
 #include "model/model.h"
 #include "opt/files.h"
 #include "python/child_process.h"
+#include "reader/file_kind.h"
 #include "reader/text.h"
 
 namespace py = pybind11;
@@ -104,13 +108,64 @@ std::string NameBytes(const py::handle& name, const char* what) {
   throw py::error_already_set();
 }
 
-[[noreturn]] void RaiseFormatError(const varndel::ReadError& error) {
-  py::object exception = formatErrorType(Text(varndel::FormatReadError(error)));
+[[noreturn]] void RaiseFormatError(const varndel::ReadError& error, const std::string& text = {}) {
+  py::object exception = formatErrorType(Text(text.empty() ? varndel::FormatReadError(error) : text));
   exception.attr("offset") = error.offset;
   exception.attr("field") = Text(error.field);
   exception.attr("message") = Text(error.message);
   PyErr_SetObject(formatErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
+}
+
+// A read of the file at path failed. A file that cannot be opened at all
+// raises the OSError subclass of its errno (FileNotFoundError,
+// PermissionError, IsADirectoryError) with filename set; a file that is no
+// compiled model says so (FormatError, with the reader's offset, field and
+// message); any other failure is the reader's FormatError.
+[[noreturn]] void RaiseReadFailure(const py::object& path, const std::string& text, const varndel::ReadError& error) {
+  if (error.offset == 0 && error.field.empty()) {
+    int code = 0;
+    std::error_code failed;
+    const auto status = std::filesystem::status(text, failed);
+    if (failed) {
+      code = failed.value();
+    } else if (std::filesystem::is_directory(status)) {
+      code = EISDIR;
+    } else if (std::filesystem::is_regular_file(status)) {
+      errno = 0;
+      if (std::FILE* file = std::fopen(text.c_str(), "rb")) {
+        std::fclose(file);
+      } else {
+        code = errno;
+      }
+    }
+    if (code != 0) {
+      // OSError(errno, ...) gives the subclass for errno (FileNotFoundError,
+      // ...); the exception is that and a FormatError too, as callers that
+      // catch FormatError for any refused file expect.
+      const py::handle osErrorType(reinterpret_cast<PyObject*>(
+          Py_TYPE(py::reinterpret_borrow<py::object>(PyExc_OSError)(code, "").ptr())));
+      static std::vector<std::pair<py::handle, py::handle>> types;  // OSError subclass, combined; never released
+      auto known = std::find_if(types.begin(), types.end(), [&](const auto& t) { return t.first.is(osErrorType); });
+      if (known == types.end()) {
+        py::dict namespace_;
+        namespace_["__module__"] = "varndel";
+        py::object combined = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type))(
+            osErrorType.attr("__name__"), py::make_tuple(osErrorType, formatErrorType), namespace_);
+        known = types.insert(types.end(), {osErrorType, combined.release()});
+      }
+      py::object exception = py::reinterpret_borrow<py::object>(known->second)(code, Text(error.message), path);
+      exception.attr("offset") = error.offset;
+      exception.attr("field") = Text(error.field);
+      exception.attr("message") = Text(error.message);
+      PyErr_SetObject(known->second.ptr(), exception.ptr());
+      throw py::error_already_set();
+    }
+  }
+  if (const std::string kind = varndel::DescribeNotCompiledModelFile(text); !kind.empty()) {
+    RaiseFormatError(error, text + ": " + kind);
+  }
+  RaiseFormatError(error);
 }
 
 // A str, bytes or os.PathLike path in the file system's encoding, as open() takes it.
@@ -134,7 +189,7 @@ py::object ReadFile(const py::object& path) {
     py::gil_scoped_release release;
     read = varndel::ReadModelFile(text, model, &error);
   }
-  if (!read) RaiseFormatError(error);
+  if (!read) RaiseReadFailure(path, text, error);
   return WrapModel(std::move(model));
 }
 
@@ -355,7 +410,8 @@ struct PyMappedMesh {
   size_t index = 0;
 };
 
-py::object ReadMapped(const std::string& path) {
+py::object ReadMapped(const py::object& pathObject) {
+  const std::string path = PathText(pathObject);
   auto view = std::make_shared<varndel::MappedModel>();
   varndel::ReadError error;
   bool opened = false;
@@ -363,7 +419,7 @@ py::object ReadMapped(const std::string& path) {
     py::gil_scoped_release release;
     opened = view->Open(path, &error);
   }
-  if (!opened) RaiseFormatError(error);
+  if (!opened) RaiseReadFailure(pathObject, path, error);
   return py::cast(PyMappedModel{std::move(view)});
 }
 
@@ -882,7 +938,7 @@ PYBIND11_MODULE(varndel, m) {
 
   m.def(
       "read",
-      [](const py::object& path, bool mmap) { return mmap ? ReadMapped(PathText(path)) : ReadFile(path); },
+      [](const py::object& path, bool mmap) { return mmap ? ReadMapped(path) : ReadFile(path); },
       py::arg("path"), py::kw_only(), py::arg("mmap") = false);
   m.def("read_bytes", &ReadBytes, py::arg("data"));
   m.def(

@@ -109,7 +109,8 @@ bool IsSourceModelExtension(const std::string& extension) {
 
 std::string DescribeNotCompiledModel(const void* data, size_t size, const std::string& name) {
   const std::string_view bytes(static_cast<const char*>(data), std::min(size, kSniffBytes));
-  if (bytes.empty()) return "an empty file, not a compiled model file (.staticbin, .animbin)";
+  // An empty file: the reader's message (no byte for the first flag) says it.
+  if (bytes.empty()) return {};
   const auto flag = [](char c) { return c == 0 || c == 1; };
   // A compiled file starts with two flags of 0 or 1; a damaged one is the
   // reader's to describe.

@@ -227,3 +227,19 @@ def test_resolve_texture_finds_files_as_the_tools_do(tmp_path, monkeypatch, stor
         (tmp_path / name).write_bytes(b"png")
     found = varndel.resolve_texture(stored, pathlib.Path("lib") / compiled)
     assert (found and os.path.normpath(found)) == (expected and os.path.normpath(expected))
+
+
+def test_files_that_cannot_be_read_raise_the_os_error_with_filename(tmp_path):
+    """A missing file or a directory: the OSError subclass of its errno, with
+    filename set, that is also a FormatError; a source model is named as such."""
+    for mmap in (False, True):
+        for path, kind in ((tmp_path / "missing.staticbin", FileNotFoundError), (tmp_path, IsADirectoryError)):
+            with pytest.raises(kind) as raised:
+                varndel.read(path, mmap=mmap)
+            assert raised.value.filename == path
+            assert isinstance(raised.value, varndel.FormatError)
+        source = tmp_path / "crate.obj"
+        source.write_text("mtllib crate.mtl\nv 0 0 0\n")
+        with pytest.raises(varndel.FormatError, match="not a compiled model file.*Wavefront OBJ"):
+            varndel.read(source, mmap=mmap)
+        source.unlink()
