@@ -3,12 +3,6 @@
 #include "edge/edge.h"
 
 #include <assimp/DefaultIOSystem.h>
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 #include <filesystem>
 #include <fstream>
@@ -24,6 +18,7 @@
 #include "log/log.h"
 #include "model/model.h"
 #include "opt/files.h"
+#include "reader/file_access.h"
 
 namespace fs = std::filesystem;
 
@@ -109,14 +104,8 @@ static void WriteDepfile(const std::string& path, const std::string& target, con
   for (const std::string& input : inputs) text += " \\\n  " + EscapeDepfilePath(input);
   text += "\n";
   if (FileHolds(path, text)) return;
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    file << text;
-    file.flush();
-    if (!file) throw std::runtime_error("cannot write " + temporary);
-  }
-  fs::rename(temporary, path);
+  std::string reason;
+  if (!varndel::file_access::WriteOutputFile(path, text, reason)) throw std::runtime_error(reason);
 }
 
 std::set<std::string> ReadFileList(const std::string& listFile, const std::string& what) {
@@ -165,25 +154,46 @@ std::string EscapeDepfilePath(const std::string& path) {
   return escaped;
 }
 
-std::string TemporaryOutputPath(const EdgeRequest& request) {
-  const fs::path output(request.output);
-  return (output.parent_path() / ("." + output.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+// A previous output at path is removed as a file; a directory there is not
+// this tool's output and stays.
+static void RemoveOutputFileAt(const std::string& path) {
+  std::error_code ignored;
+  if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
 }
 
 void DiscardEdgeOutputs(const EdgeRequest& request) {
-  std::error_code ignored;
-  fs::remove(TemporaryOutputPath(request), ignored);
-  fs::remove(request.output, ignored);
+  RemoveOutputFileAt(request.output);
   for (size_t n = 1; n <= request.lods.size(); ++n) {
-    const std::string lod = varndel::LodPath(request.output, n, request.animated == "1");
-    fs::remove(TemporaryPathFor(lod), ignored);
-    fs::remove(lod, ignored);
+    RemoveOutputFileAt(varndel::LodPath(request.output, n, request.animated == "1"));
   }
   if (!request.texturesDirectory.empty()) {
-    fs::remove_all(TemporaryTexturesDirectory(request.texturesDirectory), ignored);
-    fs::remove_all(request.texturesDirectory, ignored);
+    // Only a directory a run of this tool made; anything else stays whole.
+    const std::vector<std::string> listed = request.texturesManifest.empty()
+                                                ? std::vector<std::string>{}
+                                                : varndel::file_access::ReadManifestNames(request.texturesManifest);
+    std::string ignored;
+    varndel::file_access::RemoveOutputDirectory(request.texturesDirectory, listed, ignored);
   }
-  if (!request.texturesManifest.empty()) fs::remove(request.texturesManifest, ignored);
+  if (!request.texturesManifest.empty()) RemoveOutputFileAt(request.texturesManifest);
+}
+
+std::string RefusedEdgeOutput(const EdgeRequest& request) {
+  std::error_code ignored;
+  const fs::path model = fs::path(request.assetRoot) / request.model;
+  std::vector<std::string> files = {request.output, request.depfile, request.texturesManifest};
+  for (size_t n = 1; n <= request.lods.size(); ++n) {
+    files.push_back(varndel::LodPath(request.output, n, request.animated == "1"));
+  }
+  for (const std::string& file : files) {
+    if (!file.empty() && fs::equivalent(file, model, ignored)) {
+      return "refusing to write " + file + ": it is the model " + request.model;
+    }
+  }
+  if (request.texturesDirectory.empty()) return {};
+  const std::vector<std::string> listed = request.texturesManifest.empty()
+                                              ? std::vector<std::string>{}
+                                              : varndel::file_access::ReadManifestNames(request.texturesManifest);
+  return varndel::file_access::CheckReplaceableDirectory(request.texturesDirectory, listed);
 }
 
 // The embedded textures that the converted model references, as
@@ -222,39 +232,47 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
   }
 }
 
-// varndel-opt's key reduction on the verified output, in place: the
-// container holds no varndel::Animation, the file does.
-static void ReduceEdgeKeys(const std::string& temporary, float tolerance) {
+// varndel-opt's key reduction on the verified output, whose temporary file
+// is replaced by one holding the reduced image: the container holds no
+// varndel::Animation, the file does.
+static void ReduceEdgeKeys(OutputFile& file, float tolerance) {
   varndel::Model model;
   varndel::ReadError readError;
-  if (!varndel::ReadModelFile(temporary, model, &readError)) {
-    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  if (!varndel::ReadModelFile(file.temporary, model, &readError)) {
+    throw std::runtime_error("cannot read back " + file.target + ": " + varndel::FormatReadError(readError));
   }
   if (!model.animated) return;
   varndel::ReduceKeys(model, tolerance);
   std::string error;
-  if (!WriteCheckedModelFile(temporary, varndel::WriteModel(model), error)) throw std::runtime_error(error);
+  OutputFile reduced;
+  if (!WriteCheckedTemporary(file.target, varndel::WriteModel(model), reduced, error)) {
+    throw std::runtime_error(error);
+  }
+  file = std::move(reduced);
 }
 
-// The LOD files of the verified output (read back from temporary, where it
-// still is), and their report in the log directory.
-static void WriteEdgeLods(const EdgeRequest& request, const std::string& temporary, const fs::path& logDir,
-                          std::ostream& warnings) {
+// The LOD files of the verified output (read back from its temporary), and
+// their report in the log directory, all pending for the commit.
+static void WriteEdgeLods(const EdgeRequest& request, const OutputFile& output, const fs::path& logDir,
+                          std::ostream& warnings, std::vector<OutputFile>& pending) {
   varndel::Model base;
   varndel::ReadError readError;
-  if (!varndel::ReadModelFile(temporary, base, &readError)) {
-    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  if (!varndel::ReadModelFile(output.temporary, base, &readError)) {
+    throw std::runtime_error("cannot read back " + output.target + ": " + varndel::FormatReadError(readError));
   }
   std::ostringstream report;
   std::vector<std::string> lodWarnings;
   std::string error;
-  const bool written = WriteLodFiles(base, request.output, LodRequest{request.lods, true}, report, lodWarnings, error);
+  const bool written =
+      WriteLodFiles(base, request.output, LodRequest{request.lods, true}, report, lodWarnings, error, &pending);
   for (const std::string& warning : lodWarnings) warnings << "varndel-opt: warning: " << warning << '\n';
   if (!written) throw std::runtime_error(error);
-  std::ofstream file(logDir / "lods.txt", std::ios::out | std::ios::binary | std::ios::trunc);
-  file << report.str();
-  file.flush();
-  if (!file) throw std::runtime_error("cannot write " + (logDir / "lods.txt").string());
+  namespace access = varndel::file_access;
+  OutputFile& file = pending.emplace_back();
+  if (!access::CreateOutputFile((logDir / "lods.txt").string(), file, error) ||
+      !access::AppendOutputFile(file, report.str(), error) || !access::CloseOutputFile(file, error)) {
+    throw std::runtime_error(error);
+  }
 }
 
 // The stages of GenerateModelFile and the entry point, in their order and
@@ -268,7 +286,6 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   const fs::path output = fs::absolute(request.output);
   const fs::path logDir = fs::absolute(request.logDir);
   const std::string depfile = request.depfile.empty() ? std::string() : fs::absolute(request.depfile).string();
-  const std::string temporary = fs::absolute(TemporaryOutputPath(request)).string();
   fs::create_directories(logDir);
   fs::create_directories(output.parent_path());
   fs::current_path(logDir);
@@ -299,6 +316,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
       textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened, warnings);
     };
   }
+  OutputFile file;  // the compiled image, until it is renamed into place
   int code = LoadModel(mc,
                        std::make_unique<RecordingIOSystem>(
                            assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles}, opened,
@@ -312,21 +330,35 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     LogInfo("Successfully loaded raw model.\n");
     LogInfo("Generating binary model file...\n");
     if (request.optimize) OptimizeContainer(mc, warnings);
-    code = WriteModelImage(mc, temporary);
+    code = WriteModelImage(mc, output.string(), file);
   }
   if (code != kSuccess) {
     LogError("MC Error: (%d)\n", code);
     return -1;
   }
 
-  if (VerifyModelFile(temporary, mc, console)) return -666;
-  if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(temporary, request.animationTolerance);
-  if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
+  if (VerifyModelFile(file.temporary, mc, console)) return -666;
+  if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file, request.animationTolerance);
+  // Every other file is written aside first; the output is renamed last.
+  std::vector<OutputFile> pending;
+  if (!request.lods.empty()) WriteEdgeLods(request, file, logDir, warnings, pending);
+  varndel::file_access::OutputDirectory texturesDirectory;
+  std::string reason;
   if (!request.texturesDirectory.empty()) {
-    WriteTexturesDirectory(textures, request.texturesDirectory);
-    if (!request.texturesManifest.empty()) WriteTexturesManifest(textures, request.texturesManifest);
+    // What the previous run's manifest lists is that run's own.
+    const std::vector<std::string> listed = request.texturesManifest.empty()
+                                                ? std::vector<std::string>{}
+                                                : varndel::file_access::ReadManifestNames(request.texturesManifest);
+    WriteTexturesDirectory(textures, request.texturesDirectory, listed, texturesDirectory);
+    if (!request.texturesManifest.empty()) {
+      WriteTexturesManifest(textures, request.texturesManifest, pending.emplace_back());
+    }
+    if (!varndel::file_access::CommitOutputDirectory(texturesDirectory, listed, reason)) {
+      throw std::runtime_error(reason);
+    }
   }
-  fs::rename(temporary, output);
+  pending.push_back(std::move(file));
+  if (!CommitFiles(pending, reason)) throw std::runtime_error(reason);
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;
 }

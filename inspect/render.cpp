@@ -54,38 +54,6 @@ std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int f
   return ticks;
 }
 
-// Writes bytes to a new temporary file beside path, then renames it over
-// path, so a failed write leaves no half-written picture behind and two
-// renders to one output never share a file.
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string& reason) {
-  std::string temporary;
-  std::FILE* file = varndel::file_access::CreateUniqueFile(path, ".partial", temporary);
-  if (file == nullptr) {
-    reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
-    return false;
-  }
-  varndel::file_access::RemoveOnInterrupt(temporary);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  std::error_code error;
-  const auto discard = [&] {
-    fs::remove(temporary, error);
-    varndel::file_access::KeepOnInterrupt(temporary);
-  };
-  if (std::fclose(file) != 0 || !written) {
-    reason = "cannot write " + temporary;
-    discard();
-    return false;
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    reason = error.message();
-    discard();
-    return false;
-  }
-  varndel::file_access::KeepOnInterrupt(temporary);
-  return true;
-}
-
 }  // namespace
 
 int RunRender(int argc, char** argv) {
@@ -172,7 +140,14 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << "cannot encode the picture as PNG\n";
     return 1;
   }
-  if (!WriteWhole(output, png, reason)) {
+  // Through a temporary beside it, renamed over it: a failed write leaves no
+  // half-written picture, and two renders to one output never share a file.
+  if (!varndel::file_access::WriteOutputFile(output, png, reason)) {
+    // The seam's reason names the output already; one verb for every case.
+    for (const char* verb : {"cannot create ", "cannot write "}) {
+      const std::string named = verb + output + ": ";
+      if (reason.compare(0, named.size(), named) == 0) reason.erase(0, named.size());
+    }
     std::cerr << kPrefix << "cannot write " << output << ": " << reason << "\n";
     return 1;
   }

@@ -488,7 +488,7 @@ bool CreateOutputFile(const std::string& target, OutputFile& file, std::string& 
   DiscardOutputFile(file);
   file.target = target;
   if (fs::is_directory(StatusOfPath(target))) {
-    reason = "cannot create " + target + ": it is a directory";
+    reason = "cannot write " + target + ": it is a directory";
     return false;
   }
   const fs::path path(target);
