@@ -491,18 +491,25 @@ bool CreateOutputFile(const std::string& target, OutputFile& file, std::string& 
     reason = "cannot write " + target + ": it is a directory";
     return false;
   }
-  const fs::path path(target);
-  std::string temporary;
-  std::FILE* stream = CreateUniqueFile((path.parent_path() / ("." + path.filename().string())).string(), ".tmp",
-                                       temporary);
-  if (stream == nullptr) {
-    reason = "cannot create " + target + ": " + Message(errno);
-    return false;
+  // Registered before it exists: an interrupt right after the creation
+  // finds it listed.
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    const std::string temporary = RandomNameBeside(fs::path(target), ".tmp");
+    RemoveOnInterrupt(temporary);
+    if (std::FILE* stream = CreateNewFile(temporary)) {
+      file.temporary = temporary;
+      file.stream = stream;
+      return true;
+    }
+    const int error = errno;
+    KeepOnInterrupt(temporary);
+    if (error != EEXIST) {
+      reason = "cannot create " + target + ": " + Message(error);
+      return false;
+    }
   }
-  RemoveOnInterrupt(temporary);
-  file.temporary = temporary;
-  file.stream = stream;
-  return true;
+  reason = "cannot create " + target + ": no free temporary name beside it";
+  return false;
 }
 
 bool AppendOutputFile(OutputFile& file, std::string_view bytes, std::string& reason) {
@@ -575,8 +582,14 @@ OutputDirectory::~OutputDirectory() { DiscardOutputDirectory(*this); }
 
 std::string CheckReplaceableDirectory(const std::string& target, const std::vector<std::string>& listed) {
   const fs::path path = DirectoryPath(target);
-  const std::string name = path.filename().string();
+  std::string name = path.filename().string();
   const std::string quoted = "'" + target + "'";
+  // "dir/." and "dir/.." name a directory through another: never replaced.
+  std::string last;
+  for (const fs::path& element : fs::path(target)) {
+    if (!element.empty()) last = element.string();
+  }
+  if (last == "." || last == "..") name = last;
   if (name.empty() || name == "." || name == "..") {
     return "refusing to replace " + quoted + ": it names an existing directory that this tool did not make";
   }
@@ -622,13 +635,16 @@ bool CreateOutputDirectory(const std::string& target, const std::vector<std::str
   const fs::path path(directory.target);
   for (int attempt = 0; attempt < 64; ++attempt) {
     const std::string temporary = RandomNameBeside(path, ".tmp");
+    RemoveDirectoryOnInterrupt(temporary);
     if (MakeDirectory(temporary)) {
       directory.temporary = temporary;
-      RemoveDirectoryOnInterrupt(temporary);
       return AddOutputDirectoryFile(directory, kOutputDirectoryMarker, "made by a Varndel tool; replaced by its next run\n",
                                     reason);
     }
-    if (errno != EEXIST) break;
+    const int error = errno;
+    KeepOnInterrupt(temporary);
+    errno = error;
+    if (error != EEXIST) break;
   }
   reason = "cannot create " + directory.target + ": " + Message(errno);
   return false;
@@ -646,13 +662,15 @@ bool AddOutputDirectoryFile(OutputDirectory& directory, const std::string& name,
     reason = "cannot write " + path + ": the directory is not being built";
     return false;
   }
+  RemoveOnInterrupt(path);
   std::FILE* file = CreateNewFile(path);
   if (file == nullptr) {
-    reason = "cannot write " + (fs::path(directory.target) / name).string() + ": " + Message(errno);
+    const int error = errno;
+    KeepOnInterrupt(path);
+    reason = "cannot write " + (fs::path(directory.target) / name).string() + ": " + Message(error);
     DiscardOutputDirectory(directory);
     return false;
   }
-  RemoveOnInterrupt(path);
   directory.names.push_back(name);
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   const int writeError = errno;
