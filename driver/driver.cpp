@@ -3,6 +3,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "driver/large_stack.h"
 #include "log/log.h"
 #include "model/model.h"
 
@@ -71,7 +72,8 @@ static int RunCompilerCatching(int argc, char** argv) {
 int RunCompilerProcess(int argc, char** argv, std::string* outputPath) {
   modelContainer = ModelContainer{};
   ResetLog();
-  const int code = RunCompilerCatching(argc, argv);
+  // Assimp recurses over the scene's node tree: a deep one needs the stack.
+  const int code = RunOnLargeStack([&] { return RunCompilerCatching(argc, argv); });
   if (code == 0 && outputPath != nullptr) *outputPath = OutputPathOf(modelContainer);
   modelContainer = ModelContainer{};
   return code;

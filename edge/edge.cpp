@@ -201,17 +201,13 @@ std::string RefusedEdgeOutput(const EdgeRequest& request) {
 // file here either.
 static std::vector<ExtractedTexture> CollectEdgeTextures(const aiScene& scene, const ModelContainer& mc,
                                                          const EdgeRequest& request, const fs::path& assetRoot,
-                                                         const std::set<std::string>& opened, std::ostream& warnings) {
+                                                         const std::set<std::string>& opened) {
   const auto exists = [&](const std::string& path) {
     std::error_code ignored;
     return (!request.declaredInputs || request.declaredInputs->count(DeclaredForm(assetRoot, path)) != 0) &&
            fs::is_regular_file(path, ignored);
   };
-  std::vector<std::string> clashes;
-  std::vector<ExtractedTexture> textures =
-      CollectEmbeddedTextures(scene, mc.loadedTextures, ImportedBytes(opened), exists, clashes);
-  for (const std::string& clash : clashes) warnings << "varndel-edge: warning: " << clash << '\n';
-  return textures;
+  return CollectEmbeddedTextures(scene, mc.loadedTextures, ImportedBytes(opened), exists);
 }
 
 // varndel-opt's step on the container's meshes, through the reader's model:
@@ -313,7 +309,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   SceneVisitor collectTextures;
   if (!request.texturesDirectory.empty()) {
     collectTextures = [&](const aiScene& scene) {
-      textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened, warnings);
+      textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened);
     };
   }
   OutputFile file;  // the compiled image, until it is renamed into place

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "driver/large_stack.h"
 #include "edge/edge.h"
 
 namespace fs = std::filesystem;
@@ -39,10 +40,11 @@ static constexpr const char* kUsage =
     "references (created even when there are none), built aside and swapped in. An existing\n"
     "<dir> is replaced only when a run made it (it holds the file .varndel-output, or only\n"
     "what the previous manifest lists); anything else is refused and left whole. A reference\n"
-    "*N as <N>.<ext>, an embedded file name as its last component made safe, unless the stored\n"
-    "path names an existing file. The compiled bytes do not change. varndel-inspect finds these\n"
-    "files when <dir> is <output stem>.textures beside <output>. An embedded texture larger\n"
-    "than the imported files can hold fails the model. --textures-manifest <file> lists the\n"
+    "*N as <N>.<ext>, an embedded file name as its last component percent-encoded, unless the\n"
+    "stored path names an existing file. The compiled bytes do not change. varndel-inspect finds\n"
+    "these files, for <output> and its LOD files, when <dir> is <output stem>.textures beside\n"
+    "<output>. An embedded texture larger than the imported files can hold, or textures that\n"
+    "together pass four times their size, fail the model. --textures-manifest <file> lists the\n"
     "files written, one per line.\n"
     "\n"
     "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
@@ -170,7 +172,8 @@ int main(int argc, char** argv) {
   int code = -1;
   std::string failure;
   try {
-    code = RunEdge(request, console, std::cerr);
+    // Assimp recurses over the scene's node tree: a deep one needs the stack.
+    code = RunOnLargeStack([&] { return RunEdge(request, console, std::cerr); });
   } catch (const UndeclaredInputsError& e) {
     code = kUndeclaredInput;
     for (const auto& [files, verb] : {std::pair{&e.opened, "opened"}, std::pair{&e.lookedFor, "looked for"}}) {

@@ -36,6 +36,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint64_t kDeflateRatio = 1032;
+// What one model may extract: a small multiple of what its import opened
+// (texels become PNG, at most four bytes each), plus room for the headers of
+// the PNGs of a tiny file.
+constexpr uint64_t kExtractedPerImportedByte = 4;
+constexpr uint64_t kExtractionSlack = 64 * 1024;
 
 // The format hint as a file extension: the bytes up to the first NUL, within
 // the hint's nine, lower-cased; "bin" when they are not [a-z0-9]{1,8}.
@@ -102,13 +107,17 @@ EncodedImage EncodeEmbeddedTexture(const aiTexture& texture, uint64_t inputBytes
   return {ExtensionOf(texture), std::string(reinterpret_cast<const char*>(texture.pcData), texture.mWidth)};
 }
 
+uint64_t ExtractionBound(uint64_t inputBytes) {
+  if (inputBytes > (UINT64_MAX - kExtractionSlack) / kExtractedPerImportedByte) return UINT64_MAX;
+  return inputBytes * kExtractedPerImportedByte + kExtractionSlack;
+}
+
 std::vector<ExtractedTexture> CollectEmbeddedTextures(const aiScene& scene, const std::vector<std::string>& storedPaths,
-                                                      uint64_t inputBytes, const FileExists& exists,
-                                                      std::vector<std::string>& warnings) {
+                                                      uint64_t inputBytes, const FileExists& exists) {
   std::vector<ExtractedTexture> textures;
-  // File names compared as Windows and macOS compare them (ASCII case
-  // folded), so that the directory is the same everywhere.
-  std::map<std::string, std::pair<std::string, const aiTexture*>> written;  // folded name -> name, texture
+  std::map<std::string, const aiTexture*> written;  // file name -> its texture
+  const uint64_t bound = ExtractionBound(inputBytes);
+  uint64_t total = 0;
   for (const std::string& stored : storedPaths) {
     const aiTexture* texture = nullptr;
     std::string name, label;
@@ -128,16 +137,27 @@ std::vector<ExtractedTexture> CollectEmbeddedTextures(const aiScene& scene, cons
       label = "embedded texture '" + name + "'";
     }
     if (texture == nullptr) continue;
+    if (!name.empty()) {
+      // Paths in different folders with one file name are one texture.
+      const auto known = written.find(name);
+      if (known != written.end() && known->second == texture) continue;
+    }
     EncodedImage image = EncodeEmbeddedTexture(*texture, inputBytes, label);
     if (index) name = std::to_string(*index) + "." + image.extension;
-    std::string folded = name;
-    for (char& c : folded) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-    const auto [slot, inserted] = written.emplace(folded, std::make_pair(name, texture));
+    const auto [slot, inserted] = written.emplace(name, texture);
     if (!inserted) {
-      if (slot->second.second != texture) {
-        warnings.push_back(label + " is not extracted: another embedded texture is written as " + slot->second.first);
-      }
-      continue;
+      if (slot->second == texture) continue;
+      // Names are distinct for distinct stored names; only two cut names
+      // whose hashes agree get here. Either file would show the other image.
+      throw std::runtime_error(label + ": another embedded texture is written as " + name);
+    }
+    // Many images may share one buffer's bytes: the sum is bounded too.
+    total += image.bytes.size();
+    if (total > bound) {
+      throw std::runtime_error(label + ": the embedded textures of this model pass " + std::to_string(bound) +
+                               " bytes, the most one model extracts (" + std::to_string(kExtractedPerImportedByte) +
+                               " times the " + std::to_string(inputBytes) + " bytes of the imported files, plus " +
+                               std::to_string(kExtractionSlack) + ")");
     }
     textures.push_back({name, std::move(image.bytes)});
   }
@@ -163,6 +183,10 @@ void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const
                             const std::vector<std::string>& listed, varndel::file_access::OutputDirectory& built) {
   namespace access = varndel::file_access;
   std::string reason;
+  // A missing parent is made: making a directory loses nothing.
+  const fs::path parent = fs::path(directory).lexically_normal().parent_path();
+  std::error_code ignored;
+  if (!parent.empty()) fs::create_directories(parent, ignored);
   if (!access::CreateOutputDirectory(directory, listed, built, reason)) throw std::runtime_error(reason);
   for (const ExtractedTexture& texture : textures) {
     if (!access::AddOutputDirectoryFile(built, texture.name, texture.bytes, reason)) throw std::runtime_error(reason);

@@ -30,12 +30,16 @@ using FileExists = std::function<bool(const std::string& path)>;
 // (aiScene::GetEmbeddedTexture) as varndel::ExtractedTextureName gives it,
 // unless the stored path names a file that exists (it is found there). A
 // reference to no embedded texture is left out. inputBytes bounds what an
-// embedded image can claim (see ImportedBytes). Throws std::runtime_error,
-// naming the texture, for one whose size cannot be right. warnings receives
-// one line per image left out for a clash of names.
+// embedded image can claim, and ExtractionBound(inputBytes) what they sum
+// to (see ImportedBytes). Throws std::runtime_error, naming the texture,
+// for one whose size cannot be right, for the one that passes the bound,
+// and for two images that would share a file name.
 std::vector<ExtractedTexture> CollectEmbeddedTextures(const aiScene& scene, const std::vector<std::string>& storedPaths,
-                                                      uint64_t inputBytes, const FileExists& exists,
-                                                      std::vector<std::string>& warnings);
+                                                      uint64_t inputBytes, const FileExists& exists);
+
+// The most bytes one model's extracted textures may hold, for imported
+// files that hold inputBytes: four times as many, plus 64 KiB.
+uint64_t ExtractionBound(uint64_t inputBytes);
 
 // One embedded texture as a file.
 struct EncodedImage {

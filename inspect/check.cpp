@@ -4,7 +4,9 @@
 #include <CLI/CLI.hpp>
 #include <varndel/textures.h>
 
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #include "inspect/commands.h"
 #include "inspect/common.h"
@@ -19,6 +21,14 @@ std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& 
     std::string tried;
     for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + QuoteName(candidate);
     if (varndel::EmbeddedTextureIndex(stored)) {
+      // Advice to extract only when nothing was: a directory that lacks the
+      // file was extracted without it.
+      for (const std::string& directory : varndel::TexturesDirectoriesOf(path)) {
+        std::error_code ignored;
+        if (std::filesystem::is_directory(directory, ignored)) {
+          return "embedded texture not among the extracted textures (no " + tried + ")";
+        }
+      }
       return "embedded texture not extracted (no " + tried +
              "); compile with varndel-edge --extract-textures, or EXTRACT_TEXTURES in varndel_add_models";
     }

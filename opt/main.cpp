@@ -35,11 +35,6 @@ constexpr const char* kFooter =
     "Exit codes: 0 written (warnings on stderr); 1 a file could not be written or did not\n"
     "read back; 2 bad usage, or IN cannot be read.";
 
-std::string DefaultOutput(const std::string& input) {
-  const fs::path path(input);
-  return (path.parent_path() / (path.stem().string() + ".opt" + path.extension().string())).string();
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code code;
   return fs::equivalent(a, b, code) || fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
@@ -98,7 +93,7 @@ int main(int argc, char** argv) {
                   "--anim-tolerance " + *animationTolerance + ": the tolerance must be a finite number >= 0");
     }
   }
-  if (output.empty()) output = DefaultOutput(input);
+  if (output.empty()) output = varndel::OptimizedPath(input);
   for (size_t n = 0; n < ratios.size(); ++n) {
     if (SameFile(varndel::LodPath(output, n + 1, false), input) ||
         SameFile(varndel::LodPath(output, n + 1, true), input)) {

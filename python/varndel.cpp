@@ -26,6 +26,7 @@
 
 #include "model/model.h"
 #include "opt/files.h"
+#include "python/child_process.h"
 
 namespace py = pybind11;
 
@@ -148,40 +149,84 @@ std::string Plain(const std::string& line) {
   return plain;
 }
 
+[[noreturn]] void RaiseCompileError(const std::string& text, const py::object& exitCode,
+                                    const std::vector<std::string>& log) {
+  py::object exception = compileErrorType(text);
+  exception.attr("exit_code") = exitCode;
+  exception.attr("log") = log;
+  PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
+  throw py::error_already_set();
+}
+
+// The run goes to a child process: a crash, an endless import or one that
+// eats all memory ends the child, never the interpreter. The child's console
+// and files are the run's own, as the CLI's.
 py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const std::optional<std::string>& outputName) {
+                   const std::optional<std::string>& outputName, const std::optional<double>& timeout,
+                   const std::optional<uint64_t>& memoryLimit) {
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
   if (outputName) {
     if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
     arguments.push_back(*outputName);
   }
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) argv.push_back(argument.data());
+  if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
+  if (memoryLimit && *memoryLimit == 0) throw py::value_error("memory_limit must be a number of bytes above 0");
+  ChildLimits limits;
+  limits.timeoutSeconds = timeout.value_or(0);
+  limits.memoryBytes = memoryLimit.value_or(0);
 
-  // The compiler prints through C stdio; Python buffers its own stdout.
-  const py::object out = py::module_::import("sys").attr("stdout");
-  if (!out.is_none()) out.attr("flush")();
-  int code = 0;
-  std::string outputPath;
+  // The compiler prints through C stdio; Python buffers its own streams.
+  for (const char* stream : {"stdout", "stderr"}) {
+    const py::object out = py::module_::import("sys").attr(stream);
+    if (!out.is_none()) out.attr("flush")();
+  }
+  const auto work = [&arguments] {
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    std::string outputPath;
+    const int code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
+    return std::to_string(code) + '\n' + outputPath;
+  };
+  const auto checkInterrupt = [] {
+    py::gil_scoped_acquire acquire;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  };
+  ChildOutcome outcome;
   std::vector<std::string> log;
   {
     py::gil_scoped_release release;
+    // Runs share the working directory's Logs/Log.txt, so they take turns.
     std::lock_guard<std::mutex> lock(compileMutex);
-    code = RunCompilerProcess(static_cast<int>(argv.size()), argv.data(), &outputPath);
-    std::cout.flush();
-    std::fflush(stdout);
-    if (code != 0) log = LogLines();
+    outcome = RunInChildProcess(work, limits, checkInterrupt);
+    if (outcome.end != ChildOutcome::End::kFinished || outcome.result.rfind("0\n", 0) != 0) log = LogLines();
   }
+  const std::string model = arguments[3];
+  switch (outcome.end) {
+    case ChildOutcome::End::kTimedOut:
+      RaiseCompileError("the compile of " + model + " did not finish within " + py::str(py::float_(*timeout)).cast<std::string>() +
+                            " s (timeout)",
+                        py::none(), log);
+    case ChildOutcome::End::kSignalled: {
+      const char* name = strsignal(outcome.signal);
+      RaiseCompileError("the compile of " + model + " crashed: signal " + std::to_string(outcome.signal) + " (" +
+                            (name != nullptr ? name : "unknown") + ")",
+                        py::none(), log);
+    }
+    case ChildOutcome::End::kNoResult:
+      RaiseCompileError("the compile of " + model + " ended without a result (exit status " +
+                            std::to_string(outcome.exitStatus) + ")",
+                        py::none(), log);
+    case ChildOutcome::End::kFinished:
+      break;
+  }
+  const size_t newline = outcome.result.find('\n');
+  const int code = std::stoi(outcome.result.substr(0, newline));
   if (code != 0) {
     std::string text = "Varndel exited with " + std::to_string(code);
     if (!log.empty()) text += ": " + Plain(log.back());
-    py::object exception = compileErrorType(text);
-    exception.attr("exit_code") = code;
-    exception.attr("log") = log;
-    PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
-    throw py::error_already_set();
+    RaiseCompileError(text, py::int_(code), log);
   }
-  return ReadFile(py::bytes(outputPath));
+  return ReadFile(py::bytes(outcome.result.substr(newline + 1)));
 }
 
 const varndel::MeshData& MeshOf(const PyMesh& mesh, ModelData* data = nullptr) {
@@ -451,7 +496,8 @@ PYBIND11_MODULE(varndel, m) {
       .def("skin", &Skin, py::arg("mesh"), py::arg("palette"));
 
   m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
-        py::arg("flip_uvs") = false, py::arg("output_name") = py::none());
+        py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
+        py::arg("memory_limit") = py::none());
   m.def("read", &ReadFile, py::arg("path"));
   m.def("read_bytes", &ReadBytes, py::arg("data"));
   m.def(

@@ -22,8 +22,9 @@ class FormatError(ValueError):
 class CompileError(RuntimeError):
     """A compile that failed."""
 
-    exit_code: int
-    """Varndel's exit code: -1 (a stage failed) or -666 (the read-back differed)."""
+    exit_code: Optional[int]
+    """Varndel's exit code: -1 (a stage failed) or -666 (the read-back differed); None when the run did not finish
+    (it crashed, ran past timeout or was ended by a signal)."""
     log: list[str]
     """The lines of Logs/Log.txt of the run."""
 
@@ -118,9 +119,21 @@ class AnimationPlayer:
     ) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.float32]]:
         """The mesh's positions and normals, (n, 3) each, skinned with the palette of evaluate."""
 
-def compile(path: _Path, *, animated: bool = False, flip_uvs: bool = False, output_name: Optional[str] = None) -> Model:
-    """Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, in process, and reads the
-    file it wrote. Raises CompileError when the run fails."""
+def compile(
+    path: _Path,
+    *,
+    animated: bool = False,
+    flip_uvs: bool = False,
+    output_name: Optional[str] = None,
+    timeout: Optional[float] = None,
+    memory_limit: Optional[int] = None,
+) -> Model:
+    """Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, and reads the file it wrote:
+    the same files, console text, log and exit code. The run happens in a child process, so a crash, a hang or a
+    runaway import raises CompileError instead of ending the interpreter. timeout: seconds before the run is ended.
+    memory_limit: bytes of address space the run may take beyond what the interpreter already has (RLIMIT_AS in the
+    child); past it the import fails with -1. Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
+    threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails."""
 
 def read(path: _Path) -> Model:
     """Reads a compiled file. Raises FormatError."""
@@ -144,4 +157,6 @@ def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True)
 def resolve_texture(stored_path: str, compiled_file: _Path) -> Optional[str]:
     """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in
     <stem>.textures/, any other path as stored (relative to the working directory, then to the compiled file's
-    directory), then its extracted copy in <stem>.textures/. None when no such file exists."""
+    directory), then its extracted copy in <stem>.textures/. A LOD or optimised file (<stem>.lodN.<ext>,
+    <stem>.opt.<ext>) also looks in the textures directory of the model it was made from. None when no such
+    file exists."""

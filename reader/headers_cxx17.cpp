@@ -1,4 +1,5 @@
 // Compiled as C++17: every public header must build for engines on C++17.
+#include <varndel/file_names.h>
 #include <varndel/player.h>
 #include <varndel/reader.h>
 #include <varndel/records.h>

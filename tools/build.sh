@@ -10,6 +10,7 @@ packages+=(ninja-build dpkg-dev file) # packaging tests: Ninja builds, dpkg-shli
 packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
 packages+=(bazel-bootstrap nginx)      # the Bazel rules' test: Bazel 4.2 and a cache server
 packages+=(pybind11-dev python3-pybind11 python3-numpy python3-pytest) # the Python module and its tests
+packages+=(assimp-testmodels)         # hostile models of the Python compile tests (invalid/OutOfMemory.off)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")

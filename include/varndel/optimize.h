@@ -4,6 +4,7 @@
 // Compiles as C++17 and C++20.
 #pragma once
 
+#include <varndel/file_names.h>  // LodPath, LodLevelOf
 #include <varndel/reader.h>
 
 #include <cstddef>
@@ -102,12 +103,5 @@ struct MeshStats {
 constexpr double kOverdrawWorkBudget = 4e9;
 
 MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);
-
-// "<dir>/<stem>.lod<level>.<ext>": the file name's last extension (or, when
-// it has none, that of the model's kind) behind ".lod<level>".
-std::string LodPath(const std::string& path, size_t level, bool animated);
-
-// The level a file name says (".../crate.lod2.staticbin" -> 2), 0 for none.
-size_t LodLevelOf(const std::string& path);
 
 }  // namespace varndel

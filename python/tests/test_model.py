@@ -164,17 +164,18 @@ def test_stubs_name_every_public_name():
             assert members == stubbed[name] - {"__init__"}, name
 
 
-@pytest.mark.parametrize("stored, expected", [
-    ("*0", "lib/box.textures/0.png"),      # an embedded reference, extracted
-    ("*1", None),                          # not extracted
-    ("wood.png", "lib/wood.png"),          # beside the compiled file
-    ("paint\\crate.png", "lib/box.textures/crate.png"),  # gone from its place; the extracted copy
-    ("../../outside.png", None),           # nothing else is looked at
+@pytest.mark.parametrize("stored, compiled, expected", [
+    ("*0", "box.staticbin", "lib/box.textures/0.png"),      # an embedded reference, extracted
+    ("*1", "box.staticbin", None),                          # not extracted
+    ("wood.png", "box.staticbin", "lib/wood.png"),          # beside the compiled file
+    ("paint\\crate.png", "box.staticbin", "lib/box.textures/crate.png"),  # gone from its place; the extracted copy
+    ("../../outside.png", "box.staticbin", None),           # nothing else is looked at
+    ("*0", "box.opt.lod1.staticbin", "lib/box.textures/0.png"),  # a LOD of an optimised file: the model's textures
 ])
-def test_resolve_texture_finds_files_as_the_tools_do(tmp_path, monkeypatch, stored, expected):
+def test_resolve_texture_finds_files_as_the_tools_do(tmp_path, monkeypatch, stored, compiled, expected):
     monkeypatch.chdir(tmp_path)
     (tmp_path / "lib" / "box.textures").mkdir(parents=True)
     for name in ("lib/box.textures/0.png", "lib/wood.png", "lib/box.textures/crate.png"):
         (tmp_path / name).write_bytes(b"png")
-    found = varndel.resolve_texture(stored, pathlib.Path("lib") / "box.staticbin")
+    found = varndel.resolve_texture(stored, pathlib.Path("lib") / compiled)
     assert (found and os.path.normpath(found)) == (expected and os.path.normpath(expected))
