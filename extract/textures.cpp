@@ -184,7 +184,9 @@ void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const
   namespace access = varndel::file_access;
   std::string reason;
   // A missing parent is made: making a directory loses nothing.
-  const fs::path parent = fs::path(directory).lexically_normal().parent_path();
+  fs::path named = fs::path(directory).lexically_normal();
+  if (!named.has_filename()) named = named.parent_path();  // "out/tex/"
+  const fs::path parent = named.parent_path();
   std::error_code ignored;
   if (!parent.empty()) fs::create_directories(parent, ignored);
   if (!access::CreateOutputDirectory(directory, listed, built, reason)) throw std::runtime_error(reason);
