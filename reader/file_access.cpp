@@ -6,7 +6,9 @@
 #ifdef _WIN32
 #include <direct.h>
 #include <io.h>
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else

@@ -104,9 +104,13 @@ TEST(OutputSeam, ReplacesOnlyADirectoryAToolMade) {
                                     {"new.png", "n"}}));
   }
   // ".", "..", a link: never, whatever they hold.
+  std::vector<fs::path> never = {dir.path / "marked" / ".", dir.path / "marked" / ".."};
+#ifndef _WIN32
   fs::create_directories(dir.path / "real");
   fs::create_directory_symlink(dir.path / "real", dir.path / "link");
-  for (const fs::path& target : {dir.path / "marked" / ".", dir.path / "marked" / "..", dir.path / "link"}) {
+  never.push_back(dir.path / "link");
+#endif
+  for (const fs::path& target : never) {
     EXPECT_NE(seam::CheckReplaceableDirectory(target.string(), {}), "") << target;
   }
   // Nothing of the temporaries is left beside them.
@@ -274,6 +278,9 @@ TEST(OutputSeam, HostileTargetsLeaveTheUsersFilesWhole) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+#ifdef _WIN32
+    if (std::string(c.name).find("link") != std::string::npos) continue;  // no links to plant
+#endif
     ScratchDir dir;
     fs::create_directories(dir.path / "root");
     fs::copy_file(FixturePath("embedded.glb"), dir.path / "root" / "embedded.glb");
@@ -287,12 +294,14 @@ TEST(OutputSeam, HostileTargetsLeaveTheUsersFilesWhole) {
     WriteFile(dir.path / "out" / "b.staticbin", "the previous output");
     // A link at each output name, to a victim of its own.
     fs::create_directories(dir.path / "lods");
+#ifndef _WIN32
     for (const char* output : {"out/b.lod1.staticbin", "out/b.txt", "out/b.d", "lods/lods.txt",
                                "root/crate.staticbin"}) {
       const fs::path victim = dir.path / ("victim-" + fs::path(output).filename().string());
       WriteFile(victim, "the victim's own bytes");
       fs::create_symlink(victim, dir.path / output);
     }
+#endif
     const auto before = Snapshot(dir.path, c.ownFiles);
 
     const RunResult run = RunProcess(c.tool, c.args, dir.path);
