@@ -32,6 +32,8 @@ install(FILES
   "${CMAKE_CURRENT_LIST_DIR}/VarndelModels.cmake"
   DESTINATION "${VARNDEL_CMAKE_DIR}")
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+file(GLOB varndel_doc_files "${PROJECT_SOURCE_DIR}/docs/*.md" "${PROJECT_SOURCE_DIR}/docs/*.png")
+install(FILES ${varndel_doc_files} DESTINATION "${CMAKE_INSTALL_DOCDIR}/docs")
 
 set(CPACK_PACKAGE_NAME varndel)
 set(CPACK_PACKAGE_VENDOR "Varndel")

@@ -61,7 +61,9 @@ int RunCheck(int argc, char** argv) {
     varndel::ReadError readError;
     if (!varndel::ReadModelFile(file, model, &readError)) {
       ++unreadable;
-      std::cout << palette.Red("error") << ": " << file << ": " << inspect::DescribeReadError(readError) << "\n";
+      const std::string kind = varndel::DescribeNotCompiledModelFile(file);
+      std::cout << palette.Red("error") << ": " << file << ": "
+                << (kind.empty() ? inspect::DescribeReadError(readError) : kind) << "\n";
       continue;
     }
     for (const inspect::Finding& finding : inspect::CheckModel(model, file)) {

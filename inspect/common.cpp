@@ -57,6 +57,10 @@ std::string DescribeReadError(const varndel::ReadError& error) {
 bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes) {
   varndel::ReadError error;
   if (!varndel::ReadModelFile(path, model, &error)) {
+    if (const std::string kind = varndel::DescribeNotCompiledModelFile(path); !kind.empty()) {
+      std::cerr << "varndel-inspect: " << command << ": " << path << ": " << kind << "\n";
+      return false;
+    }
     // A file-level failure (offset 0, no field) names the path itself.
     const bool fileLevel = error.offset == 0 && error.field.empty();
     std::cerr << "varndel-inspect: " << command << ": " << (fileLevel ? "" : path + ": ") << DescribeReadError(error)

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "reader/file_kind.h"
 #include "reader/text.h"
 
 namespace CLI {

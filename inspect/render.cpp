@@ -22,6 +22,7 @@
 #include "inspect/commands.h"
 #include "inspect/common.h"
 #include "reader/file_access.h"
+#include "reader/file_kind.h"
 
 namespace fs = std::filesystem;
 
@@ -128,7 +129,8 @@ int RunRender(int argc, char** argv) {
   varndel::Model model;
   varndel::ReadError error;
   if (!varndel::ReadModelFile(input, model, &error)) {
-    std::cerr << kPrefix << input << ": " << varndel::FormatReadError(error) << "\n";
+    const std::string kind = varndel::DescribeNotCompiledModelFile(input);
+    std::cerr << kPrefix << input << ": " << (kind.empty() ? varndel::FormatReadError(error) : kind) << "\n";
     return 2;
   }
   std::vector<std::string> warnings;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "opt/files.h"
+#include "reader/file_kind.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +40,18 @@ bool SameFile(const std::string& a, const std::string& b) {
   std::error_code code;
   return fs::equivalent(a, b, code) || fs::absolute(a).lexically_normal() == fs::absolute(b).lexically_normal();
 }
+
+// The help says the range the checks after parsing enforce: above 0 (0, a
+// negative number and NaN are refused there, with their own messages) and at
+// most 1 (refused here).
+const CLI::Validator kRatioRange(
+    [](std::string& text) -> std::string {
+      char* end = nullptr;
+      const float ratio = std::strtof(text.c_str(), &end);
+      if (end != text.c_str() && *end == '\0' && ratio > 1.0f) return "the ratio must be above 0 and at most 1";
+      return {};
+    },
+    "in (0, 1]");
 
 int Fail(int code, const std::string& message) {
   std::cerr << "varndel-opt: " << message << '\n';
@@ -65,7 +78,7 @@ int main(int argc, char** argv) {
       ->take_last()
       ->expected(1)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(CLI::Range(0.0f, 1.0f));
+      ->check(kRatioRange);
   app.add_flag("--no-overdraw", noOverdraw, "keep the vertex-cache order of the triangles");
   app.add_option("--anim-tolerance", animationTolerance,
                  "drop the animation keys whose removal moves no joint or skinned vertex by more than T "
@@ -104,6 +117,9 @@ int main(int argc, char** argv) {
   varndel::Model model;
   varndel::ReadError readError;
   if (!varndel::ReadModelFile(input, model, &readError)) {
+    if (const std::string kind = varndel::DescribeNotCompiledModelFile(input); !kind.empty()) {
+      return Fail(kExitUsage, input + ": " + kind);
+    }
     const bool fileLevel = readError.offset == 0 && readError.field.empty();
     return Fail(kExitUsage, (fileLevel ? "" : input + ": ") +
                                 (fileLevel ? readError.message : varndel::FormatReadError(readError)));

@@ -60,16 +60,48 @@ struct PyFinding {
 py::handle formatErrorType;
 py::handle compileErrorType;
 
+// Names and paths are bytes in the files. One rule turns them into str and
+// back: UTF-8, with each byte that is not part of valid UTF-8 carried as a
+// lone surrogate (surrogateescape), as os.fsdecode does; os.fsencode, and
+// every function here that takes a name, gives the stored bytes back.
+py::str Text(std::string_view bytes) {
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "surrogateescape");
+  if (text == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(text);
+}
+
+py::list TextList(const std::vector<std::string>& lines) {
+  py::list list;
+  for (const std::string& line : lines) list.append(Text(line));
+  return list;
+}
+
+// The stored bytes of a name given as str (by the rule above) or bytes.
+std::string NameBytes(const py::handle& name, const char* what) {
+  std::string bytes;
+  if (PyBytes_Check(name.ptr())) {
+    bytes = name.cast<std::string>();
+  } else if (PyUnicode_Check(name.ptr())) {
+    const auto encoded = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    if (!encoded) throw py::error_already_set();
+    bytes = encoded.cast<std::string>();
+  } else {
+    throw py::type_error(std::string(what) + " must be str or bytes");
+  }
+  if (bytes.find('\0') != std::string::npos) throw py::value_error(std::string("embedded null byte in ") + what);
+  return bytes;
+}
+
 [[noreturn]] void RaiseOSError(const std::string& text) {
-  PyErr_SetString(PyExc_OSError, text.c_str());
+  PyErr_SetObject(PyExc_OSError, Text(text).ptr());
   throw py::error_already_set();
 }
 
 [[noreturn]] void RaiseFormatError(const varndel::ReadError& error) {
-  py::object exception = formatErrorType(varndel::FormatReadError(error));
+  py::object exception = formatErrorType(Text(varndel::FormatReadError(error)));
   exception.attr("offset") = error.offset;
-  exception.attr("field") = error.field;
-  exception.attr("message") = error.message;
+  exception.attr("field") = Text(error.field);
+  exception.attr("message") = Text(error.message);
   PyErr_SetObject(formatErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
 }
@@ -151,9 +183,9 @@ std::string Plain(const std::string& line) {
 
 [[noreturn]] void RaiseCompileError(const std::string& text, const py::object& exitCode,
                                     const std::vector<std::string>& log) {
-  py::object exception = compileErrorType(text);
+  py::object exception = compileErrorType(Text(text));
   exception.attr("exit_code") = exitCode;
-  exception.attr("log") = log;
+  exception.attr("log") = TextList(log);
   PyErr_SetObject(compileErrorType.ptr(), exception.ptr());
   throw py::error_already_set();
 }
@@ -162,13 +194,10 @@ std::string Plain(const std::string& line) {
 // eats all memory ends the child, never the interpreter. The child's console
 // and files are the run's own, as the CLI's.
 py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const std::optional<std::string>& outputName, const std::optional<double>& timeout,
+                   const py::object& outputName, const std::optional<double>& timeout,
                    const std::optional<uint64_t>& memoryLimit) {
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
-  if (outputName) {
-    if (outputName->find('\0') != std::string::npos) throw py::value_error("embedded null byte in output_name");
-    arguments.push_back(*outputName);
-  }
+  if (!outputName.is_none()) arguments.push_back(NameBytes(outputName, "output_name"));
   if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
   if (memoryLimit && *memoryLimit == 0) throw py::value_error("memory_limit must be a number of bytes above 0");
   ChildLimits limits;
@@ -291,7 +320,8 @@ py::array Indices(const PyMesh& mesh) {
 }
 
 void Warn(const std::string& text) {
-  if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
+  // warnings.warn, not PyErr_WarnEx, whose C string must be valid UTF-8.
+  py::module_::import("warnings").attr("warn")(Text(text), py::handle(PyExc_UserWarning), 1);
 }
 
 py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
@@ -456,8 +486,8 @@ PYBIND11_MODULE(varndel, m) {
       .def_property_readonly("vertices", &Vertices)
       .def_property_readonly("indices", &Indices)
       .def_property_readonly("textures", [](const PyMesh& self) {
-        std::vector<std::pair<std::string, int>> textures;
-        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.emplace_back(t.path, t.type);
+        py::list textures;
+        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.append(py::make_tuple(Text(t.path), t.type));
         return textures;
       });
 
@@ -467,22 +497,23 @@ PYBIND11_MODULE(varndel, m) {
                              [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); })
       .def_property_readonly("nodes",
                              [](const PyAnimation& self) {
-                               std::vector<std::string> names;
-                               for (const varndel::Node& node : self.data->animation.nodes) names.push_back(node.name);
+                               py::list names;
+                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
                                return names;
                              })
       .def_property_readonly("bones", [](const PyAnimation& self) {
-        std::vector<std::string> names;
-        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.push_back(bone.name);
+        py::list names;
+        for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.append(Text(bone.name));
         return names;
       });
 
   py::class_<PyFinding>(m, "Finding", "One finding of validate().")
       .def_readonly("severity", &PyFinding::severity)
-      .def_readonly("element", &PyFinding::element)
-      .def_property_readonly("path", [](const PyFinding& self) { return self.element; })
-      .def_readonly("message", &PyFinding::message)
-      .def("__repr__", [](const PyFinding& self) { return self.severity + ": " + self.element + ": " + self.message; });
+      .def_property_readonly("element", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("path", [](const PyFinding& self) { return Text(self.element); })
+      .def_property_readonly("message", [](const PyFinding& self) { return Text(self.message); })
+      .def("__repr__",
+           [](const PyFinding& self) { return Text(self.severity + ": " + self.element + ": " + self.message); });
 
   py::class_<PyPlayer>(m, "AnimationPlayer", "Plays one instance of an animation, as varndel::AnimationPlayer.")
       .def(py::init([](const PyAnimation& animation) {
@@ -530,8 +561,11 @@ PYBIND11_MODULE(varndel, m) {
         py::arg("overdraw") = true);
   m.def(
       "resolve_texture",
-      [](const std::string& storedPath, const py::object& compiledFile) {
-        return varndel::ResolveTexture(storedPath, PathText(compiledFile));
+      [](const py::object& storedPath, const py::object& compiledFile) -> py::object {
+        const std::optional<std::string> found =
+            varndel::ResolveTexture(NameBytes(storedPath, "stored_path"), PathText(compiledFile));
+        if (!found) return py::none();
+        return Text(*found);
       },
       py::arg("stored_path"), py::arg("compiled_file"));
 }

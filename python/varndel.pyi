@@ -1,4 +1,9 @@
-"""Compile, read, check, optimise and play Varndel compiled models (.staticbin, .animbin)."""
+"""Compile, read, check, optimise and play Varndel compiled models (.staticbin, .animbin).
+
+Names and paths stored in files (texture paths, node and bone names, and the texts of errors and warnings
+that quote them) are bytes. They arrive as str decoded as UTF-8 with surrogateescape, as os.fsdecode does: a byte
+that is not valid UTF-8 becomes a lone surrogate (0xE9 -> "\\udce9"), and os.fsencode gives the stored bytes back.
+Functions that take a name (resolve_texture's stored_path, compile's output_name) accept such a str, or bytes."""
 
 import os
 from typing import Optional, Sequence, Union
@@ -76,7 +81,8 @@ class Mesh:
         """(m,)"""
     @property
     def textures(self) -> list[tuple[str, int]]:
-        """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals)."""
+        """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals). The path is str
+        by surrogateescape: os.fsencode(path) is the stored bytes."""
 
 class Animation:
     @property
@@ -87,10 +93,10 @@ class Animation:
         """As played: 25 when the file says 0."""
     @property
     def nodes(self) -> list[str]:
-        """Node names, depth-first pre-order."""
+        """Node names, depth-first pre-order; str by surrogateescape (os.fsencode gives the stored bytes)."""
     @property
     def bones(self) -> list[str]:
-        """Bone-info names, in the order of the palette's matrices."""
+        """Bone-info names, in the order of the palette's matrices; str by surrogateescape."""
 
 class Finding:
     """One finding of validate()."""
@@ -124,7 +130,7 @@ def compile(
     *,
     animated: bool = False,
     flip_uvs: bool = False,
-    output_name: Optional[str] = None,
+    output_name: Union[str, bytes, None] = None,
     timeout: Optional[float] = None,
     memory_limit: Optional[int] = None,
 ) -> Model:
@@ -132,7 +138,7 @@ def compile(
     the same files, console text, log and exit code. The run happens in a child process, so a crash, a hang or a
     runaway import raises CompileError instead of ending the interpreter. timeout: seconds before the run is ended.
     memory_limit: bytes of address space the run may take beyond what the interpreter already has (RLIMIT_AS in the
-    child); past it the import fails with -1. Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
+    child); past it an allocation fails and the run fails (-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
     threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails."""
 
 def read(path: _Path) -> Model:
@@ -154,9 +160,10 @@ def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True)
     """Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio.
     Warnings go to the warnings module. Arrays taken before keep the values from before."""
 
-def resolve_texture(stored_path: str, compiled_file: _Path) -> Optional[str]:
+def resolve_texture(stored_path: Union[str, bytes], compiled_file: _Path) -> Optional[str]:
     """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in
     <stem>.textures/, any other path as stored (relative to the working directory, then to the compiled file's
     directory), then its extracted copy in <stem>.textures/. A LOD or optimised file (<stem>.lodN.<ext>,
     <stem>.opt.<ext>) also looks in the textures directory of the model it was made from. None when no such
-    file exists."""
+    file exists. stored_path as Mesh.textures gives it (or its bytes); the result is str by surrogateescape, ready
+    for open()."""

@@ -83,18 +83,21 @@ std::string OptimizedPath(const std::string& path) {
 std::vector<std::string> BaseModelPaths(const std::string& path) {
   std::vector<std::string> bases;
   std::string current = path;
-  size_t name = 0, extension = 0;
-  if (LodLevelOf(current) != 0) {  // "<stem>.lodN<ext>" -> "<stem><ext>"
+  // Each step takes off the last ".lodN" or ".opt" before the extension;
+  // the name gets shorter every time.
+  for (;;) {
+    size_t name = 0, extension = 0;
     SplitFileName(current, name, extension);
-    const size_t dot = current.rfind('.', extension - 1);
-    current.erase(dot, extension - dot);
-    bases.push_back(current);
-  }
-  SplitFileName(current, name, extension);
-  // "<stem>.opt<ext>" -> "<stem><ext>", when a stem is left.
-  if (extension != std::string::npos && extension >= name + kOptimized.size() + 1 &&
-      current.compare(extension - kOptimized.size(), kOptimized.size(), kOptimized) == 0) {
-    current.erase(extension - kOptimized.size(), kOptimized.size());
+    if (extension == std::string::npos) break;
+    if (LodLevelOf(current) != 0) {  // "<stem>.lodN<ext>" -> "<stem><ext>"
+      const size_t dot = current.rfind('.', extension - 1);
+      current.erase(dot, extension - dot);
+    } else if (extension >= name + kOptimized.size() + 1 &&  // "<stem>.opt<ext>" -> "<stem><ext>"
+               current.compare(extension - kOptimized.size(), kOptimized.size(), kOptimized) == 0) {
+      current.erase(extension - kOptimized.size(), kOptimized.size());
+    } else {
+      break;
+    }
     bases.push_back(current);
   }
   return bases;

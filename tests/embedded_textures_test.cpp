@@ -393,7 +393,7 @@ TEST(TextureResolution, LodAndOptimisedFilesNameTheirBase) {
       {"lib/m.lod1.staticbin", {"lib/m.staticbin"}},
       {"lib/m.opt.staticbin", {"lib/m.staticbin"}},
       {"lib\\m.opt.lod12.animbin", {"lib\\m.opt.animbin", "lib\\m.animbin"}},
-      {"m.lod1.opt.staticbin", {"m.lod1.staticbin"}},  // no name varndel-opt writes
+      {"m.lod1.opt.staticbin", {"m.lod1.staticbin", "m.staticbin"}},  // varndel-opt on a LOD file
       {"m.staticbin", {}},
       {"m.lod0.staticbin", {}},
       {".opt.staticbin", {}},

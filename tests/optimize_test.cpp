@@ -411,6 +411,7 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
     return varndel::WriteModel(model);
   }());
   WriteFile(dir.path / "broken.staticbin", "\x02");
+  WriteFile(dir.path / "crate.obj", "mtllib crate.mtl\nv 0 0 0\n");
   struct Case {
     std::vector<std::string> args;
     int exitCode;
@@ -421,6 +422,7 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
       {{}, 2, "IN is required"},
       {{"missing.staticbin"}, 2, "no such file"},
       {{"broken.staticbin"}, 2, "broken.staticbin: offset 0, IsAnimatedModel: is 2 but must be 0 or 1"},
+      {{"crate.obj"}, 2, "crate.obj: not a compiled model file (.staticbin, .animbin): it looks like a Wavefront OBJ"},
       {{"grid.staticbin", "--lod", "0"}, 2, "the ratio must be above 0"},
       {{"grid.staticbin", "--lod", "1.5"}, 2, "--lod"},
       {{"grid.staticbin", "--lod", "x"}, 2, "--lod"},
@@ -436,6 +438,8 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
   EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("Usage"), std::string::npos);
+  // The help states the range that is enforced.
+  EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("in (0, 1]"), std::string::npos);
   // Without -o the result goes beside the input, which stays; -o may name the input.
   const std::string input = ReadFile(dir.path / "grid.staticbin");
   ASSERT_EQ(RunOpt({"grid.staticbin"}, dir.path).exitCode, 0);

@@ -1,27 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (when missing), then configures
-# and builds. Usage: tools/build.sh [build-dir [extra cmake arguments...]]
-#                    tools/build.sh --packages   (only the packages)
+# and builds: the compiler, the reader library, the tools, the tests' programs
+# and the Python module. What only the test suite needs, tools/test.sh
+# installs. Usage: tools/build.sh [build-dir [extra cmake arguments...]]
+#                  tools/build.sh --packages   (only the packages)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/packages.sh
 
-packages=(cmake make g++ libassimp-dev libmeshoptimizer-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libstb-dev)
-packages+=(ninja-build dpkg-dev file) # packaging tests: Ninja builds, dpkg-shlibdeps
-packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
-packages+=(bazel-bootstrap nginx)      # the Bazel rules' test: Bazel 4.2 and a cache server
-packages+=(pybind11-dev python3-pybind11 python3-numpy python3-pytest) # the Python module and its tests
-packages+=(assimp-testmodels)         # hostile models of the Python compile tests (invalid/OutOfMemory.off)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing missing packages: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
-fi
+packages=(cmake make g++ libassimp-dev libmeshoptimizer-dev libcli11-dev nlohmann-json3-dev libstb-dev)
+packages+=(libgtest-dev libbenchmark-dev)                # the test programs, the benchmarks
+packages+=(pybind11-dev python3-pybind11 python3-numpy) # the Python module
+install_missing_packages "${packages[@]}"
 
 [ "${1:-}" != --packages ] || exit 0
 

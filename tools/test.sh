@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: on the normal build and on a
 # build with AddressSanitizer and UndefinedBehaviorSanitizer; in between, runs
-# the fuzz targets briefly.
+# the fuzz targets briefly. Installs first what the tests need beyond the
+# build (tools/build.sh installs that). Usage: tools/test.sh [--packages]
+#   --packages: only install the Debian packages
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/packages.sh
+
+packages=(ninja-build dpkg-dev file)  # packaging tests: Ninja builds, dpkg-shlibdeps
+packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
+packages+=(bazel-bootstrap nginx)     # the Bazel rules' test: Bazel 4.2 and a cache server
+packages+=(python3-pytest)            # the Python module's tests
+packages+=(assimp-testmodels)         # hostile models of the Python compile tests (invalid/OutOfMemory.off)
+tools/build.sh --packages
+install_missing_packages "${packages[@]}"
+[ "${1:-}" != --packages ] || exit 0
 
 tools/build.sh build
 ctest --test-dir build --output-on-failure -j"$(nproc)"

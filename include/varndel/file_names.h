@@ -24,9 +24,11 @@ size_t LodLevelOf(const std::string& path);
 std::string OptimizedPath(const std::string& path);
 
 // The compiled files that path was made from by LodPath and OptimizedPath,
-// nearest first: "a.opt.lod1.staticbin" gives "a.opt.staticbin", then
-// "a.staticbin"; "a.lod2.staticbin" gives "a.staticbin"; any other name
-// gives nothing. Only the name is looked at.
+// nearest first, taking off one ".lodN" or ".opt" before the extension at
+// a time: "a.opt.lod1.staticbin" gives "a.opt.staticbin", then
+// "a.staticbin"; "a.lod2.opt.staticbin" (varndel-opt on a LOD file) gives
+// "a.lod2.staticbin", then "a.staticbin"; a name without either gives
+// nothing. Only the name is looked at.
 std::vector<std::string> BaseModelPaths(const std::string& path);
 
 // name as one file name that every file system keeps apart from every other

@@ -1,12 +1,12 @@
-"""Prints the first ```python block of README.md's "## Python" section, the
-lines that the README promises run as written. Usage: readme_example.py README.md"""
+"""Prints the first ```python block of docs/python.md, the lines that the
+page promises run as written from the project root. Usage:
+readme_example.py docs/python.md"""
 import sys
 
 
-def readme_example(readme):
-    lines = open(readme, encoding="utf-8").read().split("\n")
-    start = lines.index("## Python")
-    begin = lines.index("```python", start) + 1
+def readme_example(page):
+    lines = open(page, encoding="utf-8").read().split("\n")
+    begin = lines.index("```python") + 1
     return "\n".join(lines[begin:lines.index("```", begin)]) + "\n"
 
 

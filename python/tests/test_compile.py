@@ -79,13 +79,13 @@ assert len(results) == 6 and len(set(results)) == 2
 
 
 def test_readme_lines_run(tmp_path):
-    """The README's Python section, in a directory laid out as it says."""
+    """The Python page's first example, in a directory laid out as the
+    project root."""
     from readme_example import readme_example
     from conftest import SOURCE
-    (tmp_path / "assets").mkdir()
-    (tmp_path / "out").mkdir()
+    (tmp_path / "examples").mkdir()
     for name in ("crate.obj", "crate.mtl", "walker.gltf"):
-        (tmp_path / "assets" / name).write_bytes((SOURCE / "examples" / name).read_bytes())
-    done = python_run(tmp_path, readme_example(SOURCE / "README.md"))
+        (tmp_path / "examples" / name).write_bytes((SOURCE / "examples" / name).read_bytes())
+    done = python_run(tmp_path, readme_example(SOURCE / "docs" / "python.md"))
     assert done.returncode == 0, done.stderr.decode()
     assert (tmp_path / "out" / "crate.staticbin").is_file()

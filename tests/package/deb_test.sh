@@ -2,7 +2,7 @@
 # cpack -G DEB builds a package with its dependencies declared; unpacked with
 # dpkg -x, its compiler compiles the examples exactly as the built one does,
 # and its inspector reads the result; with the Python module, Debian's python3
-# imports it from the package's tree and runs the README's Python lines.
+# imports it from the package's tree and runs the Python page's first example.
 # Usage: deb_test.sh <build-dir> <examples-dir> <scratch>
 source "$(dirname "$0")/lib.sh"
 build=$1 examples=$2 work=$3
@@ -46,12 +46,12 @@ if grep -q '^VARNDEL_PYTHON:BOOL=ON' "$build/CMakeCache.txt"; then
   /usr/bin/python3 -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
     fail "/usr/bin/python3 does not look in /$site"
   source_dir=$(cd "$examples/.." && pwd)
-  mkdir -p "$work/python/assets" "$work/python/out"
-  cp "$examples/crate.obj" "$examples/crate.mtl" "$examples/walker.gltf" "$work/python/assets/"
-  /usr/bin/python3 "$source_dir/python/tests/readme_example.py" "$source_dir/README.md" >"$work/python/example.py"
+  mkdir -p "$work/python/examples"
+  cp "$examples/crate.obj" "$examples/crate.mtl" "$examples/walker.gltf" "$work/python/examples/"
+  /usr/bin/python3 "$source_dir/python/tests/readme_example.py" "$source_dir/docs/python.md" >"$work/python/example.py"
   (cd "$work/python" && export PYTHONPATH="$work/root/$site" &&
     /usr/bin/python3 -c "import varndel; assert varndel.__file__.startswith('$work/root/'), varndel.__file__" &&
     /usr/bin/python3 example.py) >"$work/python.log" 2>&1 || { cat "$work/python.log"; fail "the packaged Python module failed"; }
-  [ -s "$work/python/out/crate.staticbin" ] || fail "the README's Python lines wrote no out/crate.staticbin"
+  [ -s "$work/python/out/crate.staticbin" ] || fail "the Python page's example wrote no out/crate.staticbin"
 fi
 echo "package $(basename "$deb") OK; Depends: $depends"
