@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <varndel/optimize.h>
@@ -82,7 +83,8 @@ std::string NameBytes(const py::handle& name, const char* what) {
   if (PyBytes_Check(name.ptr())) {
     bytes = name.cast<std::string>();
   } else if (PyUnicode_Check(name.ptr())) {
-    const auto encoded = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
+    const auto encoded =
+        py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(name.ptr(), "utf-8", "surrogateescape"));
     if (!encoded) throw py::error_already_set();
     bytes = encoded.cast<std::string>();
   } else {
@@ -193,9 +195,8 @@ std::string Plain(const std::string& line) {
 // The run goes to a child process: a crash, an endless import or one that
 // eats all memory ends the child, never the interpreter. The child's console
 // and files are the run's own, as the CLI's.
-py::object Compile(const py::object& input, bool animated, bool flipUVs,
-                   const py::object& outputName, const std::optional<double>& timeout,
-                   const std::optional<uint64_t>& memoryLimit) {
+py::object Compile(const py::object& input, bool animated, bool flipUVs, const py::object& outputName,
+                   const std::optional<double>& timeout, const std::optional<uint64_t>& memoryLimit) {
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
   if (!outputName.is_none()) arguments.push_back(NameBytes(outputName, "output_name"));
   if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
@@ -221,19 +222,26 @@ py::object Compile(const py::object& input, bool animated, bool flipUVs,
     if (PyErr_CheckSignals() != 0) throw py::error_already_set();
   };
   ChildOutcome outcome;
+  std::string startError;  // no child could be started
   std::vector<std::string> log;
   {
     py::gil_scoped_release release;
     // Runs share the working directory's Logs/Log.txt, so they take turns.
     std::lock_guard<std::mutex> lock(compileMutex);
-    outcome = RunInChildProcess(work, limits, checkInterrupt);
-    if (outcome.end != ChildOutcome::End::kFinished || outcome.result.rfind("0\n", 0) != 0) log = LogLines();
+    try {
+      outcome = RunInChildProcess(work, limits, checkInterrupt);
+    } catch (const std::system_error& e) {
+      startError = e.what();
+    }
+    const bool failed = outcome.end != ChildOutcome::End::kFinished || outcome.result.rfind("0\n", 0) != 0;
+    if (startError.empty() && failed) log = LogLines();
   }
+  if (!startError.empty()) RaiseOSError("cannot start the compile: " + startError);
   const std::string model = arguments[3];
   switch (outcome.end) {
     case ChildOutcome::End::kTimedOut:
-      RaiseCompileError("the compile of " + model + " did not finish within " + py::str(py::float_(*timeout)).cast<std::string>() +
-                            " s (timeout)",
+      RaiseCompileError("the compile of " + model + " did not finish within " +
+                            py::str(py::float_(*timeout)).cast<std::string>() + " s (timeout)",
                         py::none(), log);
     case ChildOutcome::End::kSignalled: {
       const char* name = strsignal(outcome.signal);
@@ -487,7 +495,9 @@ PYBIND11_MODULE(varndel, m) {
       .def_property_readonly("indices", &Indices)
       .def_property_readonly("textures", [](const PyMesh& self) {
         py::list textures;
-        for (const varndel::TextureRef& t : MeshOf(self).textures) textures.append(py::make_tuple(Text(t.path), t.type));
+        for (const varndel::TextureRef& t : MeshOf(self).textures) {
+          textures.append(py::make_tuple(Text(t.path), t.type));
+        }
         return textures;
       });
 
@@ -498,7 +508,9 @@ PYBIND11_MODULE(varndel, m) {
       .def_property_readonly("nodes",
                              [](const PyAnimation& self) {
                                py::list names;
-                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
+                               for (const varndel::Node& node : self.data->animation.nodes) {
+                                 names.append(Text(node.name));
+                               }
                                return names;
                              })
       .def_property_readonly("bones", [](const PyAnimation& self) {

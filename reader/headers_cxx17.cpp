@@ -1,5 +1,6 @@
 // Compiled as C++17: every public header must build for engines on C++17.
 #include <varndel/file_names.h>
+#include <varndel/mapped.h>
 #include <varndel/player.h>
 #include <varndel/reader.h>
 #include <varndel/records.h>

@@ -1,11 +1,10 @@
 // Models whose node tree is deeper than a thread's default stack: Assimp
 // recurses over it, so the compiler and the edge import on a large stack.
 #include <gtest/gtest.h>
+#include <varndel/reader.h>
 
 #include <stdexcept>
 #include <string>
-
-#include <varndel/reader.h>
 
 #include "driver/large_stack.h"
 #include "tests/test_support.h"
@@ -50,7 +49,8 @@ TEST(DeepModels, VarndelCompilesADeepChainStaticAndAnimated) {
 TEST(DeepModels, EdgeCompilesADeepChain) {
   ScratchDir dir;
   WriteFile(dir.path / "deep.gltf", DeepChainGltf(kHostileDepth));
-  const RunResult run = RunProcess(VARNDEL_EDGE_EXE, {"0", "0", ".", "deep.gltf", "out/deep.staticbin", "log"}, dir.path);
+  const RunResult run =
+      RunProcess(VARNDEL_EDGE_EXE, {"0", "0", ".", "deep.gltf", "out/deep.staticbin", "log"}, dir.path);
   EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
   ExpectOneTriangle(dir.path / "out/deep.staticbin");
 }

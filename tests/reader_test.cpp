@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/model.h"
+#include "tests/read_agreement.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -196,6 +197,7 @@ TEST(ReaderRoundTrip, CompiledExamplesComeBackExactly) {
 // Every proper prefix of a real file fails cleanly, inside the prefix, naming
 // a field; one extra byte fails at the old end.
 TEST(ReaderDamage, EveryTruncationAndTrailingByteIsAnError) {
+  ScratchDir dir;
   for (const ModelContainer& mc : {StaticContainer(), AnimatedContainer()}) {
     const std::string bytes = SerializeOrFail(mc);
     for (size_t length = 0; length < bytes.size(); ++length) {
@@ -205,6 +207,7 @@ TEST(ReaderDamage, EveryTruncationAndTrailingByteIsAnError) {
       EXPECT_LE(error.offset, length);
       EXPECT_FALSE(error.field.empty()) << "length " << length;
       EXPECT_TRUE(model.meshes.empty() && model.animation.nodes.empty());
+      ExpectOneVerdict(bytes.substr(0, length), dir.path / "cut.bin");
     }
     varndel::Model model;
     varndel::ReadError error;
@@ -287,11 +290,14 @@ TEST(ReaderDamage, HostileFieldsNameOffsetFieldAndReason) {
       {"255 bones in 2 bytes", manyBones.data,
        "offset 100, bones: announces 255 bones of at least 30 bytes each but only 1 byte remains"},
   };
+  ScratchDir dir;
   for (const Case& c : cases) {
     varndel::Model model;
     varndel::ReadError error;
     EXPECT_FALSE(varndel::ReadModel(c.bytes.data(), c.bytes.size(), model, &error)) << c.name;
     EXPECT_EQ(varndel::FormatReadError(error), c.expected) << c.name;
+    SCOPED_TRACE(c.name);
+    ExpectOneVerdict(c.bytes, dir.path / "hostile.bin");
   }
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the three libFuzzer targets side by side for a fixed time each, starting
-# from the committed seeds in fuzz/corpus/<target> and the corpus that earlier
+# Runs the libFuzzer targets side by side for a fixed time each, starting
+# from the committed seeds in fuzz/corpus/<target> (the mapped view starts
+# from the reader's) and the corpus that earlier
 # runs grew in <build-dir>/fuzz-corpus/<target> (new inputs go there, never
 # into the source tree). Fails when either target finds anything; the input
 # that triggered it is kept in <build-dir>/fuzz-artifacts/<target>/. The
@@ -14,16 +15,18 @@ build_dir="${1:-build-fuzz}"
 seconds="${2:-25}"
 shift $(($# < 2 ? $# : 2))
 
-targets=(reader verifier inspect)
+targets=(reader mapped verifier inspect)
 pids=()
 for target in "${targets[@]}"; do
   corpus="$build_dir/fuzz-corpus/$target"
   artifacts="$build_dir/fuzz-artifacts/$target"
+  seeds="fuzz/corpus/$target"
+  [ "$target" != mapped ] || seeds=fuzz/corpus/reader
   mkdir -p "$corpus" "$artifacts"
   # A single allocation above 64 MiB, or an input running 10 s, is a finding:
   # no input of a few kilobytes may need either.
   "$build_dir/fuzz/varndel_fuzz_$target" -max_total_time="$seconds" -timeout=10 -malloc_limit_mb=64 \
-    -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$corpus" "fuzz/corpus/$target" \
+    -print_final_stats=1 -artifact_prefix="$artifacts/" "$@" "$corpus" "$seeds" \
     >"$build_dir/fuzz-$target.log" 2>&1 &
   pids+=($!)
 done
