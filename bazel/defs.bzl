@@ -13,6 +13,8 @@
         optimize = False,            # the GPU-order step
         animation_tolerance = "",    # with optimize: drop animation keys within this many model units
         extract_textures = False,    # also <stem>.textures/, the embedded images
+        animations = [],             # with animated: takes also compiled into <stem>.<take>.animbin
+        clips_only = False,          # with animations: take files without meshes
     )
 
 Each model is one action with one output, <output_directory>/<stem>.staticbin
@@ -21,6 +23,12 @@ writes when run in the asset root with the model's path relative to it, which
 are also what the CMake function varndel_add_models gives. With
 extract_textures, the action also fills the directory <stem>.textures beside
 it (a tree artifact) with each embedded texture that the model references.
+With animations = ["walk", "run"], the action also writes <stem>.walk.animbin
+and <stem>.run.animbin (each take compiled as if it were the file's first
+animation; see docs/takes.md) and their record <stem>.takes.txt. Bazel
+declares outputs before the build, so each entry is a take's name that the
+safe-name rule keeps as it is (lower case, digits, '_', '-'); the action fails
+when no single take has that name.
 
 The action sees only declared files, and the build step is told which they are
 and which other files exist in the package: an import that opens an undeclared
@@ -82,6 +90,19 @@ def _stem(basename):
     cut = basename.rfind(".")
     return basename[:cut] if cut >= 0 else basename
 
+_TAKE_NAME_CHARACTERS = "abcdefghijklmnopqrstuvwxyz0123456789_-"
+_DEVICE_NAMES = ["con", "prn", "aux", "nul"] + ["com%d" % n for n in range(10)] + ["lpt%d" % n for n in range(10)]
+
+# A take name whose file name is known before the build: one the safe-name
+# rule keeps (lower case, digits, '_', '-'), not only digits (an index), not
+# "all", not a Windows device name.
+def _check_take_name(label, name):
+    if (not name or [c for c in name.elems() if c not in _TAKE_NAME_CHARACTERS] or name.isdigit() or
+        name == "all" or name in _DEVICE_NAMES):
+        fail(("%s: animations entry %r is not a plain take name (lower case, digits, '_', '-'; not only " +
+              "digits, not 'all'): Bazel declares each take's file before the build; select other takes " +
+              "with varndel_add_models or varndel-edge") % (label, name))
+
 def _varndel_models_impl(ctx):
     package_dir = _join(ctx.label.workspace_root, ctx.label.package)
     root = _normalize(_join(package_dir, ctx.attr.asset_root), "asset_root")
@@ -114,6 +135,13 @@ def _varndel_models_impl(ctx):
     if tolerance and (not tolerance[0] in "0123456789." or [c for c in tolerance.elems() if not c in "0123456789.eE+-"]):
         fail("%s: animation_tolerance %s is not a number >= 0" % (ctx.label, tolerance))
 
+    if ctx.attr.animations and not ctx.attr.animated:
+        fail("%s: animations needs animated = True" % ctx.label)
+    if ctx.attr.clips_only and not ctx.attr.animations:
+        fail("%s: clips_only needs animations" % ctx.label)
+    for take in ctx.attr.animations:
+        _check_take_name(ctx.label, take)
+
     outputs = []
     stems = {}
     for src, model_dir in zip(ctx.files.srcs, model_dirs):
@@ -139,6 +167,13 @@ def _varndel_models_impl(ctx):
             # from an earlier build of the model never survives.
             textures = ctx.actions.declare_directory(_join(ctx.attr.output_directory, stem + ".textures"))
             outputs.append(textures)
+        takes = [
+            ctx.actions.declare_file(_join(ctx.attr.output_directory, "%s.%s.animbin" % (stem, take)))
+            for take in ctx.attr.animations
+        ]
+        if takes:
+            takes.append(ctx.actions.declare_file(_join(ctx.attr.output_directory, stem + ".takes.txt")))
+        outputs += takes
         inputs = [src] + [f for f in ctx.files.data if f != src and _is_below(f.path, model_dir)]
         inputs += [f for f in shared if f != src]
         input_list = ctx.actions.declare_file("_varndel/%s/%s.inputs" % (ctx.label.name, stem))
@@ -156,6 +191,11 @@ def _varndel_models_impl(ctx):
             args.add("--anim-tolerance", tolerance)
         if textures:
             args.add("--extract-textures", textures.path)
+        for take in ctx.attr.animations:
+            args.add("--animation", take)
+            args.add("--expect-take", take)
+        if ctx.attr.clips_only:
+            args.add("--clips-only")
         args.add("1" if ctx.attr.animated else "0")
         args.add("1" if ctx.attr.flip_uvs else "0")
         args.add(root or ".")
@@ -166,7 +206,7 @@ def _varndel_models_impl(ctx):
             executable = ctx.executable.tool,
             arguments = [args],
             inputs = inputs + [input_list, existing_lists[model_dir], ctx.file.fingerprint],
-            outputs = [output] + ([textures] if textures else []),
+            outputs = [output] + ([textures] if textures else []) + takes,
             mnemonic = "VarndelModel",
             progress_message = "Compiling model %s" % relative,
         )
@@ -184,6 +224,8 @@ _varndel_models = rule(
         "optimize": attr.bool(),
         "animation_tolerance": attr.string(),
         "extract_textures": attr.bool(),
+        "animations": attr.string_list(),
+        "clips_only": attr.bool(),
         # Package-relative names of the package's files (the macro globs them).
         "existing": attr.string_list(),
         "fingerprint": attr.label(default = "@varndel_tools//:fingerprint", allow_single_file = True),

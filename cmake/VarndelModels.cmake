@@ -9,6 +9,8 @@
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
 #     [ANIMATION_TOLERANCE <T>]   # with OPTIMIZE: drop animation keys within T model units
 #     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
+#     [ANIMATIONS <sel>...]       # with ANIMATED: each selected take into <stem>.<take>.animbin too
+#     [CLIPS_ONLY]                # with ANIMATIONS: take files without meshes
 #     [ALL])                      # add <target> to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
@@ -17,6 +19,12 @@
 # lists the files its import opened (an OBJ's .mtl, a glTF's buffers, ...).
 # With EXTRACT_TEXTURES each edge also rewrites <stem>.textures/ and its
 # manifest <stem>.textures.txt, the file the build tracks for the directory.
+# With ANIMATIONS (each an index, a name, a pattern with * and ?, or "all";
+# see `varndel-edge --help`) each edge also writes the selected takes and
+# their record <stem>.takes.txt, which lists them: the record is a declared
+# output, and so is <stem>.<name>.animbin for each selector that is a plain
+# name (lower case, digits, '_' and '-'); the edge fails when such a name's
+# take would get another file (a name that several takes share).
 include_guard(GLOBAL)
 
 # Functions keep the policies in effect where they are defined. Depfile paths
@@ -27,9 +35,9 @@ cmake_policy(VERSION 3.20)
 cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES"
+  cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES;CLIPS_ONLY"
                         "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE"
-                        "MODELS;LODS")
+                        "MODELS;LODS;ANIMATIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
   endif()
@@ -46,7 +54,31 @@ function(varndel_add_models target)
      AND NOT arg_OPTIMIZE)
     message(FATAL_ERROR "varndel_add_models(${target}): ANIMATION_TOLERANCE needs OPTIMIZE")
   endif()
+  if("ANIMATIONS" IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "varndel_add_models(${target}): ANIMATIONS names no take")
+  endif()
+  if(DEFINED arg_ANIMATIONS AND NOT arg_ANIMATED)
+    message(FATAL_ERROR "varndel_add_models(${target}): ANIMATIONS needs ANIMATED")
+  endif()
+  if(arg_CLIPS_ONLY AND NOT DEFINED arg_ANIMATIONS)
+    message(FATAL_ERROR "varndel_add_models(${target}): CLIPS_ONLY needs ANIMATIONS")
+  endif()
   set(options)
+  # Plain names are the take files known at configure time.
+  set(take_names)
+  foreach(selector IN LISTS arg_ANIMATIONS)
+    list(APPEND options --animation "${selector}")
+    # Names that the safe-name rule keeps as they are: lower case, digits,
+    # '_' and '-', not only digits (an index), not a Windows device name.
+    if(selector MATCHES "^[a-z0-9_-]+$" AND NOT selector MATCHES "^[0-9]+$" AND NOT selector STREQUAL "all"
+       AND NOT selector MATCHES "^(con|prn|aux|nul|com[0-9]|lpt[0-9])$")
+      list(APPEND take_names "${selector}")
+      list(APPEND options --expect-take "${selector}")
+    endif()
+  endforeach()
+  if(arg_CLIPS_ONLY)
+    list(APPEND options --clips-only)
+  endif()
   if(arg_OPTIMIZE)
     list(APPEND options --optimize)
   endif()
@@ -107,6 +139,7 @@ function(varndel_add_models target)
 
   set(outputs)
   set(manifests)
+  set(take_records)
   set(texture_dirs)
   set(stems)
   foreach(model IN LISTS arg_MODELS)
@@ -151,8 +184,15 @@ function(varndel_add_models target)
     endforeach()
     # A model whose stem ends in .lodN writes the name of a level of the
     # model of the shorter stem: refused, in this call or any earlier one.
+    set(take_outputs)
+    if(DEFINED arg_ANIMATIONS)
+      list(APPEND take_outputs "${output_dir}/${stem}.takes.txt")
+      foreach(name IN LISTS take_names)
+        list(APPEND take_outputs "${output_dir}/${stem}.${name}.animbin")
+      endforeach()
+    endif()
     get_property(taken GLOBAL PROPERTY VARNDEL_ALL_OUTPUTS)
-    foreach(file IN ITEMS "${output}" ${lod_outputs})
+    foreach(file IN ITEMS "${output}" ${lod_outputs} ${take_outputs})
       string(TOLOWER "${file}" folded_file)
       if(folded_file IN_LIST taken)
         message(FATAL_ERROR "varndel_add_models(${target}): ${model} would write ${file}, which another model or "
@@ -180,7 +220,7 @@ function(varndel_add_models target)
       list(APPEND texture_dirs "${output_dir}/${stem}.textures")
     endif()
     add_custom_command(
-      OUTPUT "${output}" ${lod_outputs} ${texture_outputs}
+      OUTPUT "${output}" ${lod_outputs} ${texture_outputs} ${take_outputs}
       COMMAND ${launch} ${options} ${texture_options} ${animated} ${flip} "${root}" "${relative}" "${output}"
               "${log_dir}" "${depfile}" "${depfile_target}"
       # The log and the depfile are the edge's files too: declared, so that
@@ -191,7 +231,10 @@ function(varndel_add_models target)
       COMMENT "Compiling model ${relative}"
       VERBATIM)
     list(APPEND outputs "${output}" ${lod_outputs})
-    list(APPEND manifests ${texture_outputs})
+    list(APPEND manifests ${texture_outputs} ${take_outputs})
+    if(DEFINED arg_ANIMATIONS)
+      list(APPEND take_records "${output_dir}/${stem}.takes.txt")
+    endif()
   endforeach()
 
   set(all)
@@ -201,6 +244,8 @@ function(varndel_add_models target)
   add_custom_target(${target} ${all} DEPENDS ${outputs} ${manifests})
   set_property(TARGET ${target} PROPERTY VARNDEL_OUTPUTS "${outputs}")
   set_property(TARGET ${target} PROPERTY VARNDEL_TEXTURE_DIRECTORIES "${texture_dirs}")
+  # The take records (<stem>.takes.txt), each listing its model's take files.
+  set_property(TARGET ${target} PROPERTY VARNDEL_TAKE_RECORDS "${take_records}")
   set_property(TARGET ${target} APPEND PROPERTY ADDITIONAL_CLEAN_FILES ${texture_dirs})
 endfunction()
 

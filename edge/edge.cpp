@@ -4,6 +4,7 @@
 
 #include <assimp/DefaultIOSystem.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -12,13 +13,16 @@
 #include <stdexcept>
 
 #include <varndel/optimize.h>
+#include <varndel/takes.h>
 #include <varndel/writer.h>
 
 #include "extract/textures.h"
 #include "log/log.h"
 #include "model/model.h"
+#include "edge/takes.h"
 #include "opt/files.h"
 #include "reader/file_access.h"
+#include "reader/text.h"
 
 namespace fs = std::filesystem;
 
@@ -85,6 +89,14 @@ class RecordingIOSystem : public Assimp::DefaultIOSystem {
 };
 
 }  // namespace
+
+// A path as a case-insensitive file system compares it (ASCII case).
+static std::string FoldedPath(std::string path) {
+  for (char& c : path) {
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  }
+  return path;
+}
 
 // Whether the file at path holds exactly text.
 static bool FileHolds(const std::string& path, const std::string& text) {
@@ -161,6 +173,25 @@ static void RemoveOutputFileAt(const std::string& path) {
   if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
 }
 
+// The take files that the record beside output lists: names only, each of
+// the form "<stem>.<part>.animbin" without a separator, so that an edited
+// record cannot name any other file.
+static std::vector<std::string> RecordedTakeFiles(const std::string& output) {
+  std::ifstream record(varndel::TakesRecordPath(output), std::ios::in | std::ios::binary);
+  std::vector<std::string> files;
+  const std::string prefix = fs::path(output).replace_extension().filename().string() + ".";
+  const std::string suffix = ".animbin";
+  for (std::string line; std::getline(record, line);) {
+    const std::string name = line.substr(0, line.find('\t'));
+    if (line.empty() || line[0] == '#' || name.find_first_of("/\\") != std::string::npos) continue;
+    if (name.size() > prefix.size() + suffix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      files.push_back((fs::path(output).parent_path() / name).string());
+    }
+  }
+  return files;
+}
+
 void DiscardEdgeOutputs(const EdgeRequest& request) {
   RemoveOutputFileAt(request.output);
   for (size_t n = 1; n <= request.lods.size(); ++n) {
@@ -175,6 +206,10 @@ void DiscardEdgeOutputs(const EdgeRequest& request) {
     varndel::file_access::RemoveOutputDirectory(request.texturesDirectory, listed, ignored);
   }
   if (!request.texturesManifest.empty()) RemoveOutputFileAt(request.texturesManifest);
+  if (!request.animations.empty()) {
+    for (const std::string& take : RecordedTakeFiles(request.output)) RemoveOutputFileAt(take);
+    RemoveOutputFileAt(varndel::TakesRecordPath(request.output));
+  }
 }
 
 std::string RefusedEdgeOutput(const EdgeRequest& request) {
@@ -271,6 +306,89 @@ static void WriteEdgeLods(const EdgeRequest& request, const OutputFile& output, 
   }
 }
 
+// The clip form of a take's file: the same image without meshes (and so
+// without textures); hierarchy, tracks and bone-info map as they are.
+static std::string ClipBytes(const std::string& takeBytes, const std::string& path) {
+  varndel::Model model;
+  varndel::ReadError readError;
+  if (!varndel::ReadModel(takeBytes.data(), takeBytes.size(), model, &readError)) {
+    throw std::runtime_error("cannot read back " + path + ": " + varndel::FormatReadError(readError));
+  }
+  model.meshes.clear();
+  model.textureCount = 0;
+  return varndel::WriteModel(model);
+}
+
+// Compiles each selected take of scene into a temporary beside its file, as
+// the output is compiled (optimised, verified against the container, keys
+// reduced), appending them to pending, then the record of the take files.
+// Returns 0, or the compiler's code (-1, -666) for a take that failed.
+static int WriteTakeTemporaries(const aiScene& scene, const ModelContainer& mc, const EdgeRequest& request,
+                                std::ostream& console, std::vector<OutputFile>& pending) {
+  if (!mc.isAnimatedModel) throw std::runtime_error("--animation needs an animated compile (<isAnimatedModel> 1)");
+  const std::vector<TakeInfo> takes = TakesOf(scene);
+  const std::vector<size_t> selected = SelectTakes(takes, request.animations, request.model);
+  const std::vector<std::string> parts = TakeFileParts(takes);
+  CheckTakeFileNames(takes, parts, selected);
+  for (const std::string& expected : request.expectedTakes) {
+    if (std::any_of(selected.begin(), selected.end(), [&](size_t i) { return parts[i] == expected; })) continue;
+    std::string sharing;
+    for (size_t i = 0; i < takes.size(); ++i) {
+      if (takes[i].name == expected) sharing += (sharing.empty() ? "" : ", ") + std::to_string(i);
+    }
+    throw std::runtime_error(TakeFilePath(request.output, expected) + " is declared, but no take is written there" +
+                             (sharing.empty() ? std::string()
+                                              : ": the takes " + sharing + " share the name " +
+                                                    varndel::text::QuoteName(expected) +
+                                                    ", so each is written as take<N>; select them by index"));
+  }
+  // The run's other files keep their names: a take named "lod1" would
+  // otherwise replace a LOD file.
+  std::set<std::string> taken{FoldedPath(request.output)};
+  for (size_t n = 1; n <= request.lods.size(); ++n) taken.insert(FoldedPath(varndel::LodPath(request.output, n, true)));
+  for (const size_t i : selected) {
+    if (taken.count(FoldedPath(TakeFilePath(request.output, parts[i]))) != 0) {
+      throw std::runtime_error("take " + std::to_string(i) + " " + varndel::text::QuoteName(takes[i].name) +
+                               " would overwrite " + TakeFilePath(request.output, parts[i]) +
+                               ", which this run writes too");
+    }
+  }
+
+  std::string record = "# take files of " + varndel::text::QuoteName(request.model) +
+                       " (varndel-edge): file, take index, take name, kind\n";
+  std::ostringstream ignoredWarnings;  // the output's warnings, once more
+  for (const size_t i : selected) {
+    const std::string path = TakeFilePath(request.output, parts[i]);
+    ModelContainer take;
+    int code = ConvertTake(scene, i, mc, take);
+    take.outputFileName = fs::path(path).filename().string();
+    if (code == kSuccess && request.optimize) OptimizeContainer(take, ignoredWarnings);
+    if (code == kSuccess) code = SerializeModel(take, take.outputBuffer);
+    if (code != kSuccess) {
+      LogError("MC Error: (%d)\n", code);
+      return -1;
+    }
+    OutputFile& file = pending.emplace_back();
+    std::string error;
+    if (!WriteCheckedTemporary(path, take.outputBuffer, file, error)) throw std::runtime_error(error);
+    if (VerifyModelFile(file.temporary, take, console)) return -666;
+    if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file, request.animationTolerance);
+    if (request.clipsOnly) {
+      std::string bytes, reason;
+      if (!varndel::file_access::ReadRegularFile(file.temporary, bytes, reason)) throw std::runtime_error(reason);
+      OutputFile clip;
+      if (!WriteCheckedTemporary(path, ClipBytes(bytes, path), clip, error)) throw std::runtime_error(error);
+      file = std::move(clip);  // the full take's temporary goes
+    }
+    record += varndel::TakeRecordLine(fs::path(path).filename().string(), i, takes[i].name, request.clipsOnly);
+  }
+  std::string error;
+  if (!WriteCheckedTemporary(varndel::TakesRecordPath(request.output), record, pending.emplace_back(), error)) {
+    throw std::runtime_error(error);
+  }
+  return 0;
+}
+
 // The stages of GenerateModelFile and the entry point, in their order and
 // with their messages, except that the import runs in the asset root while
 // the log and the output live in the build tree. The logger opens
@@ -306,10 +424,17 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   fs::current_path(assetRoot, error);
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
   std::vector<ExtractedTexture> textures;
-  SceneVisitor collectTextures;
-  if (!request.texturesDirectory.empty()) {
-    collectTextures = [&](const aiScene& scene) {
-      textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened);
+  // The take files wait as temporaries until the output is in place; any
+  // failure before that removes them (OutputFile's destructor).
+  std::vector<OutputFile> takeFiles;
+  int takesCode = 0;
+  SceneVisitor visit;
+  if (!request.texturesDirectory.empty() || !request.animations.empty()) {
+    visit = [&](const aiScene& scene) {
+      if (!request.texturesDirectory.empty()) {
+        textures = CollectEdgeTextures(scene, mc, request, assetRoot, opened);
+      }
+      if (!request.animations.empty()) takesCode = WriteTakeTemporaries(scene, mc, request, console, takeFiles);
     };
   }
   OutputFile file;  // the compiled image, until it is renamed into place
@@ -317,7 +442,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
                        std::make_unique<RecordingIOSystem>(
                            assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles}, opened,
                            undeclaredOpened, undeclaredLookedFor),
-                       collectTextures);
+                       visit);
   fs::current_path(logDir);
   if (!undeclaredOpened.empty() || !undeclaredLookedFor.empty()) {
     throw UndeclaredInputsError(std::move(undeclaredOpened), std::move(undeclaredLookedFor));
@@ -333,6 +458,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     return -1;
   }
 
+  if (takesCode != 0) return takesCode;
   if (VerifyModelFile(file.temporary, mc, console)) return -666;
   if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file, request.animationTolerance);
   // Every other file is written aside first; the output is renamed last.
@@ -355,6 +481,18 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   }
   pending.push_back(std::move(file));
   if (!CommitFiles(pending, reason)) throw std::runtime_error(reason);
+  if (!request.animations.empty()) {
+    const std::vector<std::string> previous = RecordedTakeFiles(request.output);
+    if (!CommitFiles(takeFiles, reason)) throw std::runtime_error(reason);
+    // A take that is gone from the source, or no longer selected, takes its
+    // file along.
+    std::set<std::string> written;
+    for (const OutputFile& take : takeFiles) written.insert(take.target);
+    takeFiles.clear();
+    for (const std::string& stale : previous) {
+      if (written.count(stale) == 0) RemoveOutputFileAt(stale);
+    }
+  }
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);
   return 0;
 }

@@ -36,6 +36,14 @@ struct EdgeRequest {
   std::string texturesDirectory;  // when set, receives the embedded textures (extract/textures.h)
   std::string texturesManifest;   // when set (with texturesDirectory), lists that directory's files
   float animationTolerance = -1.0f;  // model units (with optimize); negative: keys untouched
+  // Take selectors (edge/takes.h): each selected take is also compiled, as
+  // if it were the file's first animation, into TakeFilePath(output, part),
+  // and varndel::TakesRecordPath(output) lists those files.
+  std::vector<std::string> animations;
+  // Parts that a build file declares: each must be the file of a selected
+  // take, or the run fails (a name that several takes share gets take<N>).
+  std::vector<std::string> expectedTakes;
+  bool clipsOnly = false;  // take files without meshes (hierarchy, tracks, bone-info map)
 };
 
 // The import opened, or looked for, files that are not among the declared

@@ -16,14 +16,17 @@
 
 #include "driver/large_stack.h"
 #include "edge/edge.h"
+#include "edge/takes.h"
 
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
     "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]]\n"
     "                    [--optimize [--lod <ratio>]... [--anim-tolerance <T>]]\n"
-    "                    [--extract-textures <dir> [--textures-manifest <file>]] <isAnimatedModel> <flipUVs>\n"
+    "                    [--extract-textures <dir> [--textures-manifest <file>]]\n"
+    "                    [--animation <sel>... [--clips-only]] <isAnimatedModel> <flipUVs>\n"
     "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
+    "       varndel-edge --list-animations <model> [--json]\n"
     "\n"
     "Compiles <model> (a path relative to <assetRoot>, as Varndel would be given it when run\n"
     "in <assetRoot>) into <output>. The compiled bytes are those of that direct run.\n"
@@ -46,6 +49,21 @@ static constexpr const char* kUsage =
     "<output>. An embedded texture larger than the imported files can hold, or textures that\n"
     "together pass four times their size, fail the model. --textures-manifest <file> lists the\n"
     "files written, one per line.\n"
+    "\n"
+    "--list-animations <model>: prints each animation (take) of <model> (a path as given):\n"
+    "index, quoted name, duration in ticks and seconds, ticks per second, channel count;\n"
+    "--json prints the same list as JSON. Nothing is written.\n"
+    "--animation <sel> (repeatable; needs <isAnimatedModel> 1): also compiles each selected\n"
+    "take, as if it were the file's first animation, into <output stem>.<take>.animbin, and\n"
+    "lists those files in <output stem>.takes.txt. <sel> is 'all', an index, a pattern with\n"
+    "'*' and '?', or an exact name. <take> is the name made safe (a-z, 0-9 and -_+() kept,\n"
+    "any other byte as %XX), or take<N> when the name is empty or another take has it too.\n"
+    "A selector that\n"
+    "picks nothing fails, listing the takes. Take files of an earlier run that this run does\n"
+    "not write are removed. --clips-only writes the take files without meshes: hierarchy,\n"
+    "tracks and bone-info map, which drive the vertices of <output>. --expect-take <take>\n"
+    "(repeatable) fails the run unless a selected take is written to <output stem>.<take>.animbin\n"
+    "(for build files that declare it).\n"
     "\n"
     "--inputs <list>: a file naming the declared inputs, one path per line (relative to the\n"
     "working directory, or absolute). The import may open no other file: any other is\n"
@@ -82,6 +100,8 @@ int main(int argc, char** argv) {
   std::string inputList;
   std::string existingList;
   fs::path package;
+  std::string listModel;
+  bool json = false;
   int first = 1;
   for (; first < argc && std::strncmp(argv[first], "--", 2) == 0; ++first) {
     if (std::strcmp(argv[first], "--inputs") == 0 && first + 1 < argc) {
@@ -94,6 +114,16 @@ int main(int argc, char** argv) {
       request.texturesDirectory = fs::absolute(argv[++first]).string();
     } else if (std::strcmp(argv[first], "--textures-manifest") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
       request.texturesManifest = fs::absolute(argv[++first]).string();
+    } else if (std::strcmp(argv[first], "--list-animations") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
+      listModel = argv[++first];
+    } else if (std::strcmp(argv[first], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[first], "--animation") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
+      request.animations.emplace_back(argv[++first]);
+    } else if (std::strcmp(argv[first], "--expect-take") == 0 && first + 1 < argc && *argv[first + 1] != '\0') {
+      request.expectedTakes.emplace_back(argv[++first]);
+    } else if (std::strcmp(argv[first], "--clips-only") == 0) {
+      request.clipsOnly = true;
     } else if (std::strcmp(argv[first], "--optimize") == 0) {
       request.optimize = true;
     } else if (std::strcmp(argv[first], "--lod") == 0 && first + 1 < argc) {
@@ -118,6 +148,30 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
   }
+  if (!listModel.empty()) {
+    if (first != argc) {
+      std::cerr << "varndel-edge: --list-animations takes one model and no other arguments\n";
+      return kUsageError;
+    }
+    try {
+      const std::vector<TakeInfo> takes = ReadTakes(listModel);
+      std::cout << (json ? FormatTakeListJson(takes) : FormatTakeList(takes)) << std::flush;
+      return std::cout ? 0 : 1;
+    } catch (const std::bad_alloc&) {
+      std::cerr << "varndel-edge: out of memory\n";
+    } catch (const std::exception& e) {
+      std::cerr << "varndel-edge: " << e.what() << '\n';
+    }
+    return -1;
+  }
+  if (json) {
+    std::cerr << "varndel-edge: --json needs --list-animations\n";
+    return kUsageError;
+  }
+  if ((request.clipsOnly || !request.expectedTakes.empty()) && request.animations.empty()) {
+    std::cerr << "varndel-edge: --clips-only and --expect-take need --animation\n";
+    return kUsageError;
+  }
   if (inputList.empty() && (!existingList.empty() || !package.empty())) {
     std::cerr << "varndel-edge: --existing and --package need --inputs\n";
     return kUsageError;
@@ -141,6 +195,10 @@ int main(int argc, char** argv) {
   }
   char** const args = argv + first - 1;  // args[1] is the first positional argument
   request.animated = args[1];
+  if (!request.animations.empty() && request.animated != "1") {
+    std::cerr << "varndel-edge: --animation needs an animated compile (<isAnimatedModel> 1)\n";
+    return kUsageError;
+  }
   request.flipUVs = args[2];
   request.assetRoot = fs::absolute(args[3]).string();
   request.model = args[4];

@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <varndel/optimize.h>
+#include <varndel/takes.h>
 #include <varndel/textures.h>
 #include <varndel/writer.h>
 
@@ -76,6 +77,10 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
 
   out << palette.Bold("file") << "      " << path << "\n";
   if (const size_t lod = varndel::LodLevelOf(path); lod != 0) out << palette.Bold("lod") << "       " << lod << "\n";
+  if (const std::optional<varndel::TakeRecordEntry> take = varndel::FindTakeRecord(path)) {
+    out << palette.Bold("take") << "      " << take->index << " " << take->quotedName << (take->clip ? ", clip" : "")
+        << " (listed in " << QuoteName(take->recordFile) << ")\n";
+  }
   out << palette.Bold("kind") << "      " << (model.animated ? "animated" : "static") << "\n";
   out << palette.Bold("flipUVs") << "   " << (model.flipUVs ? "yes" : "no") << "\n";
   out << palette.Bold("size") << "      " << CountOf(bytes, "byte", "bytes") << "\n";

@@ -25,9 +25,12 @@
 #include <varndel/validate.h>
 #include <varndel/writer.h>
 
+#include "edge/takes.h"
+#include "log/log.h"
 #include "model/model.h"
 #include "opt/files.h"
 #include "python/child_process.h"
+#include "reader/text.h"
 
 namespace py = pybind11;
 
@@ -195,8 +198,15 @@ std::string Plain(const std::string& line) {
 // The run goes to a child process: a crash, an endless import or one that
 // eats all memory ends the child, never the interpreter. The child's console
 // and files are the run's own, as the CLI's.
-py::object Compile(const py::object& input, bool animated, bool flipUVs, const py::object& outputName,
-                   const std::optional<double>& timeout, const std::optional<uint64_t>& memoryLimit) {
+std::string TakeSelector(const py::object& animation);
+std::string CompileTakeInChild(std::vector<std::string>& arguments, const std::string& selector);
+
+py::object Compile(const py::object& input, bool animated, bool flipUVs,
+                   const py::object& outputName, const std::optional<double>& timeout,
+                   const std::optional<uint64_t>& memoryLimit, const py::object& animation) {
+  if (!animation.is_none() && !animated) throw py::value_error("animation= needs animated=True");
+  const std::optional<std::string> selector =
+      animation.is_none() ? std::nullopt : std::optional<std::string>(TakeSelector(animation));
   std::vector<std::string> arguments = {"Varndel", animated ? "1" : "0", flipUVs ? "1" : "0", PathText(input)};
   if (!outputName.is_none()) arguments.push_back(NameBytes(outputName, "output_name"));
   if (timeout && !(*timeout > 0)) throw py::value_error("timeout must be a number of seconds above 0");
@@ -210,7 +220,8 @@ py::object Compile(const py::object& input, bool animated, bool flipUVs, const p
     const py::object out = py::module_::import("sys").attr(stream);
     if (!out.is_none()) out.attr("flush")();
   }
-  const auto work = [&arguments] {
+  const auto work = [&arguments, &selector] {
+    if (selector) return CompileTakeInChild(arguments, *selector);
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     std::string outputPath;
@@ -257,6 +268,7 @@ py::object Compile(const py::object& input, bool animated, bool flipUVs, const p
       break;
   }
   const size_t newline = outcome.result.find('\n');
+  if (outcome.result.compare(0, newline, "selection") == 0) throw py::value_error(outcome.result.substr(newline + 1));
   const int code = std::stoi(outcome.result.substr(0, newline));
   if (code != 0) {
     std::string text = "Varndel exited with " + std::to_string(code);
@@ -433,6 +445,192 @@ py::tuple Skin(const PyPlayer& p, const PyMesh& mesh, const py::array& palette) 
   return py::make_tuple(positions, normals);
 }
 
+// ---------------------------------------------------------------------------
+// Takes: the animations of a source file, and the content of an Animation.
+
+py::list Animations(const py::object& path) {
+  const std::string text = PathText(path);
+  std::vector<TakeInfo> takes;
+  std::string failure;
+  {
+    py::gil_scoped_release release;
+    try {
+      takes = ReadTakes(text);
+    } catch (const std::exception& e) {
+      failure = e.what();
+    }
+  }
+  if (!failure.empty()) RaiseOSError(failure);
+  py::list list;
+  for (size_t i = 0; i < takes.size(); ++i) {
+    py::dict take;
+    take["index"] = i;
+    take["name"] = Text(takes[i].name);
+    take["duration_ticks"] = takes[i].durationTicks;
+    take["duration_seconds"] = takes[i].ticksPerSecond > 0.0 ? py::cast(takes[i].durationTicks / takes[i].ticksPerSecond)
+                                                               : py::none();
+    take["ticks_per_second"] = takes[i].ticksPerSecond;
+    take["channels"] = takes[i].channels;
+    list.append(take);
+  }
+  return list;
+}
+
+// The index (int), name or pattern (str) that compile's animation= gives.
+std::string TakeSelector(const py::object& animation) {
+  if (py::isinstance<py::bool_>(animation)) throw py::type_error("animation must be an index (int) or a name (str)");
+  if (py::isinstance<py::int_>(animation)) {
+    const long long index = animation.cast<long long>();
+    if (index < 0) throw py::value_error("animation index " + std::to_string(index) + " is negative");
+    return std::to_string(index);
+  }
+  if (py::isinstance<py::str>(animation)) return NameBytes(animation, "animation");
+  throw py::type_error("animation must be an index (int) or a name or pattern (str)");
+}
+
+// In the compile's child: the one take that selector selects, compiled as
+// Varndel compiles a file whose first animation it is, and written where
+// Varndel would write its output, as <stem>.<take>.animbin. Returns
+// "<code>\n<path>" as the plain compile does, or "selection\n<message>".
+std::string CompileTakeInChild(std::vector<std::string>& arguments, const std::string& selector) {
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  ResetLog();  // a fresh Logs/Log.txt, as each compile gets
+  std::string bytes, path;
+  int code = 0;
+  try {
+    code = CompileTake(static_cast<int>(argv.size()), argv.data(), selector, bytes, path);
+  } catch (const std::exception& e) {
+    return std::string("selection\n") + e.what();
+  }
+  std::string error;
+  if (code == kSuccess && !WriteCheckedModelFile(path, bytes, error)) {
+    LogError("%s\n", error);
+    code = -1;
+  }
+  ResetLog();
+  return std::to_string(code == kSuccess ? 0 : -1) + "\n" + path;
+}
+
+struct PyTrack {
+  ModelData data;
+  size_t index = 0;
+};
+
+varndel::Track& TrackOf(const PyTrack& track) {
+  if (track.index >= track.data->animation.tracks.size()) throw py::index_error("the track is no longer in its model");
+  return track.data->animation.tracks[track.index];
+}
+
+// A structured dtype of key records: value (width floats) then time.
+py::dtype KeyDtype(size_t width, size_t itemsize) {
+  py::list names, formats, offsets;
+  names.append("value");
+  formats.append(std::to_string(width) + "<f4");
+  offsets.append(0);
+  names.append("time");
+  formats.append("<f4");
+  offsets.append(width * sizeof(float));
+  py::dict layout;
+  layout["names"] = names;
+  layout["formats"] = formats;
+  layout["offsets"] = offsets;
+  layout["itemsize"] = itemsize;
+  return py::dtype::from_args(py::module_::import("numpy").attr("dtype")(layout));
+}
+
+template <typename Key>
+py::array KeyView(const ModelData& data, std::vector<Key>& keys, size_t width) {
+  return py::array(KeyDtype(width, sizeof(Key)), {keys.size()}, {sizeof(Key)}, keys.empty() ? nullptr : keys.data(),
+                   Owner(data));
+}
+
+// An (n, 4, 4) [row, column] view of column-major matrices found every
+// stride bytes from first.
+py::array MatrixView(const ModelData& data, size_t count, const void* first, size_t stride) {
+  return py::array(py::dtype::of<float>(), {count, size_t{4}, size_t{4}}, {stride, sizeof(float), 4 * sizeof(float)},
+                   count == 0 ? nullptr : first, Owner(data));
+}
+
+template <typename Record, typename Field>
+py::array FieldView(const ModelData& data, std::vector<Record>& records, Field Record::*field) {
+  const size_t offset = records.empty() ? 0
+                                        : size_t(reinterpret_cast<const char*>(&(records[0].*field)) -
+                                                 reinterpret_cast<const char*>(records.data()));
+  return py::array(py::dtype::of<Field>(), {records.size()}, {sizeof(Record)},
+                   records.empty() ? nullptr : reinterpret_cast<const char*>(records.data()) + offset, Owner(data));
+}
+
+void DefineAnimationContent(py::module_& m) {
+  auto animation = py::reinterpret_borrow<py::class_<PyAnimation>>(m.attr("Animation"));
+  animation
+      .def_property_readonly("node_names",
+                             [](const PyAnimation& self) {
+                               py::list names;
+                               for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
+                               return names;
+                             })
+      .def_property_readonly("node_parents",
+                             [](const PyAnimation& self) {
+                               return FieldView(self.data, self.data->animation.nodes, &varndel::Node::parent);
+                             })
+      .def_property_readonly("node_transforms",
+                             [](const PyAnimation& self) {
+                               auto& nodes = self.data->animation.nodes;
+                               return MatrixView(self.data, nodes.size(), nodes.empty() ? nullptr : nodes[0].transformation.data(),
+                                                 sizeof(varndel::Node));
+                             })
+      .def_property_readonly("tracks",
+                             [](const PyAnimation& self) {
+                               py::list tracks;
+                               for (size_t i = 0; i < self.data->animation.tracks.size(); ++i) {
+                                 tracks.append(PyTrack{self.data, i});
+                               }
+                               return tracks;
+                             })
+      .def_property_readonly("bone_names",
+                             [](const PyAnimation& self) {
+                               py::list names;
+                               for (const auto& entry : self.data->animation.boneInfos) names.append(Text(entry.name));
+                               return names;
+                             })
+      .def_property_readonly("bone_ids",
+                             [](const PyAnimation& self) {
+                               return FieldView(self.data, self.data->animation.boneInfos, &varndel::BoneInfoEntry::id);
+                             })
+      .def_property_readonly("bone_offsets", [](const PyAnimation& self) {
+        auto& entries = self.data->animation.boneInfos;
+        return MatrixView(self.data, entries.size(), entries.empty() ? nullptr : entries[0].offset.data(),
+                          sizeof(varndel::BoneInfoEntry));
+      });
+
+  py::class_<PyTrack>(m, "Track", "One key-frame track of an animation; its key arrays view the model's records.")
+      .def_property_readonly("name", [](const PyTrack& self) { return Text(TrackOf(self).name); })
+      .def_property_readonly("id", [](const PyTrack& self) { return TrackOf(self).id; })
+      .def_property_readonly("position_keys",
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).positions, 3); })
+      .def_property_readonly("rotation_keys",
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).rotations, 4); })
+      .def_property_readonly("scale_keys",
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).scales, 3); })
+      .def_property(
+          "position_max_time", [](const PyTrack& self) { return TrackOf(self).positionMaxTime; },
+          [](const PyTrack& self, float value) { TrackOf(self).positionMaxTime = value; })
+      .def_property(
+          "rotation_max_time", [](const PyTrack& self) { return TrackOf(self).rotationMaxTime; },
+          [](const PyTrack& self, float value) { TrackOf(self).rotationMaxTime = value; })
+      .def_property(
+          "scale_max_time", [](const PyTrack& self) { return TrackOf(self).scaleMaxTime; },
+          [](const PyTrack& self, float value) { TrackOf(self).scaleMaxTime = value; })
+      .def("__repr__", [](const PyTrack& self) {
+        return "<varndel.Track " + varndel::text::QuoteName(TrackOf(self).name) + ">";
+      });
+
+  m.def("animations", &Animations, py::arg("path"),
+        "The animations (takes) of a source file: a list of dicts with index, name, duration_ticks, "
+        "duration_seconds (None without a tick rate), ticks_per_second and channels.");
+}
+
 }  // namespace
 
 PYBIND11_MODULE(varndel, m) {
@@ -540,7 +738,8 @@ PYBIND11_MODULE(varndel, m) {
 
   m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
         py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
-        py::arg("memory_limit") = py::none());
+        py::arg("memory_limit") = py::none(), py::arg("animation") = py::none());
+  DefineAnimationContent(m);
   m.def("read", &ReadFile, py::arg("path"));
   m.def("read_bytes", &ReadBytes, py::arg("data"));
   m.def(

@@ -97,6 +97,49 @@ class Animation:
     @property
     def bones(self) -> list[str]:
         """Bone-info names, in the order of the palette's matrices; str by surrogateescape."""
+    # The content: arrays are writable views into the model's records (no
+    # copy); varndel.write/write_bytes of the model carry edits made through them.
+    @property
+    def node_names(self) -> list[str]:
+        """Node names, depth-first pre-order (bytes that are not UTF-8 as lone surrogates)."""
+    @property
+    def node_parents(self) -> npt.NDArray[np.int32]:
+        """(nodes,): each node's parent index, -1 for the root."""
+    @property
+    def node_transforms(self) -> npt.NDArray[np.float32]:
+        """(nodes, 4, 4) [node, row, column]: each node's transformation relative to its parent."""
+    @property
+    def tracks(self) -> list[Track]: ...
+    @property
+    def bone_names(self) -> list[str]:
+        """Bone-info names, in file order."""
+    @property
+    def bone_ids(self) -> npt.NDArray[np.int32]:
+        """(bones,): the numbers that vertices' bone_ids refer to."""
+    @property
+    def bone_offsets(self) -> npt.NDArray[np.float32]:
+        """(bones, 4, 4) [bone, row, column]: mesh space to bone space."""
+
+class Track:
+    """One key-frame track. Key arrays are structured views (fields "value" and "time", in ticks)."""
+
+    @property
+    def name(self) -> str:
+        """The node it animates."""
+    @property
+    def id(self) -> int: ...
+    @property
+    def position_keys(self) -> npt.NDArray[np.void]:
+        """value (3,) float32, time float32."""
+    @property
+    def rotation_keys(self) -> npt.NDArray[np.void]:
+        """value (4,) float32 x, y, z, w; time float32."""
+    @property
+    def scale_keys(self) -> npt.NDArray[np.void]:
+        """value (3,) float32, time float32."""
+    position_max_time: float
+    rotation_max_time: float
+    scale_max_time: float
 
 class Finding:
     """One finding of validate()."""
@@ -133,13 +176,22 @@ def compile(
     output_name: Union[str, bytes, None] = None,
     timeout: Optional[float] = None,
     memory_limit: Optional[int] = None,
+    animation: Union[int, str, None] = None,
 ) -> Model:
     """Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, and reads the file it wrote:
     the same files, console text, log and exit code. The run happens in a child process, so a crash, a hang or a
     runaway import raises CompileError instead of ending the interpreter. timeout: seconds before the run is ended.
     memory_limit: bytes of address space the run may take beyond what the interpreter already has (RLIMIT_AS in the
     child); past it an allocation fails and the run fails (-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
-    threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails."""
+    threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails.
+
+    animation (an index, an exact name or a pattern with * and ?, selecting exactly one take; needs animated=True):
+    compiles that take as if it were the file's first animation, into <output stem>.<take>.animbin (the file name
+    varndel-edge gives it); raises ValueError when the selection picks no take or several."""
+
+def animations(path: _Path) -> list[dict]:
+    """The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds (None
+    without a tick rate), ticks_per_second and channels. Raises OSError when the file cannot be imported."""
 
 def read(path: _Path) -> Model:
     """Reads a compiled file. Raises FormatError."""

@@ -5,6 +5,7 @@
 #include <varndel/reader.h>
 #include <varndel/records.h>
 #include <varndel/sample.h>
+#include <varndel/takes.h>
 #include <varndel/textures.h>
 #include <varndel/validate.h>
 #include <varndel/writer.h>

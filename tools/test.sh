@@ -17,6 +17,16 @@ tools/build.sh --packages
 install_missing_packages "${packages[@]}"
 [ "${1:-}" != --packages ] || exit 0
 
+# What only the tests need: Debian's Assimp test models (the takes tests' corpus).
+test_packages=(assimp-testmodels)
+for package in "${test_packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "$package"
+  fi
+done
+
 tools/build.sh build
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 
