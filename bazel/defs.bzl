@@ -12,6 +12,7 @@
         output_directory = "",       # package-relative, below bazel-bin
         optimize = False,            # the GPU-order step
         animation_tolerance = "",    # with optimize: drop animation keys within this many model units
+        animation_distance = "",     # with animation_tolerance: where orientations are measured (model units)
         extract_textures = False,    # also <stem>.textures/, the embedded images
         animations = [],             # with animated: takes also compiled into <stem>.<take>.animbin
         clips_only = False,          # with animations: take files without meshes
@@ -134,6 +135,11 @@ def _varndel_models_impl(ctx):
         fail("%s: animation_tolerance needs optimize = True" % ctx.label)
     if tolerance and (not tolerance[0] in "0123456789." or [c for c in tolerance.elems() if not c in "0123456789.eE+-"]):
         fail("%s: animation_tolerance %s is not a number >= 0" % (ctx.label, tolerance))
+    distance = ctx.attr.animation_distance
+    if distance and not tolerance:
+        fail("%s: animation_distance needs animation_tolerance" % ctx.label)
+    if distance and (not distance[0] in "0123456789." or [c for c in distance.elems() if not c in "0123456789.eE+-"]):
+        fail("%s: animation_distance %s is not a number >= 0" % (ctx.label, distance))
 
     if ctx.attr.animations and not ctx.attr.animated:
         fail("%s: animations needs animated = True" % ctx.label)
@@ -189,6 +195,8 @@ def _varndel_models_impl(ctx):
             args.add("--optimize")  # the GPU-order step, as varndel-opt runs it
         if tolerance:
             args.add("--anim-tolerance", tolerance)
+        if distance:
+            args.add("--anim-distance", distance)
         if textures:
             args.add("--extract-textures", textures.path)
         for take in ctx.attr.animations:
@@ -223,6 +231,7 @@ _varndel_models = rule(
         "output_directory": attr.string(),
         "optimize": attr.bool(),
         "animation_tolerance": attr.string(),
+        "animation_distance": attr.string(),
         "extract_textures": attr.bool(),
         "animations": attr.string_list(),
         "clips_only": attr.bool(),

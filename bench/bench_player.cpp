@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/pose_math.h"
+#include "anim/pose_math.h"
 #include "tests/generated_character.h"
 
 namespace {

@@ -6,7 +6,7 @@ include(CMakePackageConfigHelpers)
 
 set(VARNDEL_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/Varndel")
 
-set(varndel_installed_targets Varndel varndel-edge varndel_reader varndel_optimize varndel-opt)
+set(varndel_installed_targets Varndel varndel-edge varndel_reader varndel_anim varndel_optimize varndel-opt)
 if(TARGET varndel-inspect)
   list(APPEND varndel_installed_targets varndel-inspect)
   set_target_properties(varndel-inspect PROPERTIES EXPORT_NAME inspect)

@@ -8,6 +8,7 @@
 #     [ASSET_ROOT <dir>]          # default: ${CMAKE_CURRENT_SOURCE_DIR}
 #     [OPTIMIZE [LODS <ratio>...]] # varndel-opt's step; LOD files <stem>.lodN<ext> beside each output
 #     [ANIMATION_TOLERANCE <T>]   # with OPTIMIZE: drop animation keys within T model units
+#     [ANIMATION_DISTANCE <D>]    # with ANIMATION_TOLERANCE: where orientations are measured (model units)
 #     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
 #     [ANIMATIONS <sel>...]       # with ANIMATED: each selected take into <stem>.<take>.animbin too
 #     [CLIPS_ONLY]                # with ANIMATIONS: take files without meshes
@@ -36,7 +37,7 @@ cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES;CLIPS_ONLY"
-                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE"
+                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE;ANIMATION_DISTANCE"
                         "MODELS;LODS;ANIMATIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -88,6 +89,16 @@ function(varndel_add_models target)
               "varndel_add_models(${target}): ANIMATION_TOLERANCE ${arg_ANIMATION_TOLERANCE} is not a number >= 0")
     endif()
     list(APPEND options --anim-tolerance ${arg_ANIMATION_TOLERANCE})
+  endif()
+  if("ANIMATION_DISTANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_DISTANCE)
+    if(NOT ("ANIMATION_TOLERANCE" IN_LIST arg_KEYWORDS_MISSING_VALUES OR DEFINED arg_ANIMATION_TOLERANCE))
+      message(FATAL_ERROR "varndel_add_models(${target}): ANIMATION_DISTANCE needs ANIMATION_TOLERANCE")
+    endif()
+    if(NOT arg_ANIMATION_DISTANCE MATCHES "^([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][-+]?[0-9]+)?$")
+      message(FATAL_ERROR
+              "varndel_add_models(${target}): ANIMATION_DISTANCE ${arg_ANIMATION_DISTANCE} is not a number >= 0")
+    endif()
+    list(APPEND options --anim-distance ${arg_ANIMATION_DISTANCE})
   endif()
   foreach(ratio IN LISTS arg_LODS)
     if(NOT ratio MATCHES "^(0?\\.[0-9]+|1(\\.0*)?)$" OR ratio MATCHES "^0?\\.0*$")

@@ -266,14 +266,14 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
 // varndel-opt's key reduction on the verified output, whose temporary file
 // is replaced by one holding the reduced image: the container holds no
 // varndel::Animation, the file does.
-static void ReduceEdgeKeys(OutputFile& file, float tolerance) {
+static void ReduceEdgeKeys(OutputFile& file, float tolerance, float distance) {
   varndel::Model model;
   varndel::ReadError readError;
   if (!varndel::ReadModelFile(file.temporary, model, &readError)) {
     throw std::runtime_error("cannot read back " + file.target + ": " + varndel::FormatReadError(readError));
   }
   if (!model.animated) return;
-  varndel::ReduceKeys(model, tolerance);
+  varndel::ReduceKeys(model, tolerance, distance);
   std::string error;
   OutputFile reduced;
   if (!WriteCheckedTemporary(file.target, varndel::WriteModel(model), reduced, error)) {
@@ -372,7 +372,9 @@ static int WriteTakeTemporaries(const aiScene& scene, const ModelContainer& mc, 
     std::string error;
     if (!WriteCheckedTemporary(path, take.outputBuffer, file, error)) throw std::runtime_error(error);
     if (VerifyModelFile(file.temporary, take, console)) return -666;
-    if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file, request.animationTolerance);
+    if (request.animationTolerance >= 0.0f) {
+      ReduceEdgeKeys(file, request.animationTolerance, request.animationDistance);
+    }
     if (request.clipsOnly) {
       std::string bytes, reason;
       if (!varndel::file_access::ReadRegularFile(file.temporary, bytes, reason)) throw std::runtime_error(reason);
@@ -460,7 +462,9 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
 
   if (takesCode != 0) return takesCode;
   if (VerifyModelFile(file.temporary, mc, console)) return -666;
-  if (request.animationTolerance >= 0.0f) ReduceEdgeKeys(file, request.animationTolerance);
+  if (request.animationTolerance >= 0.0f) {
+    ReduceEdgeKeys(file, request.animationTolerance, request.animationDistance);
+  }
   // Every other file is written aside first; the output is renamed last.
   std::vector<OutputFile> pending;
   if (!request.lods.empty()) WriteEdgeLods(request, file, logDir, warnings, pending);

@@ -36,6 +36,7 @@ struct EdgeRequest {
   std::string texturesDirectory;  // when set, receives the embedded textures (extract/textures.h)
   std::string texturesManifest;   // when set (with texturesDirectory), lists that directory's files
   float animationTolerance = -1.0f;  // model units (with optimize); negative: keys untouched
+  float animationDistance = -1.0f;   // model units (with a tolerance); negative: the default
   // Take selectors (edge/takes.h): each selected take is also compiled, as
   // if it were the file's first animation, into TakeFilePath(output, part),
   // and varndel::TakesRecordPath(output) lists those files.

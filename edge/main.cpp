@@ -17,12 +17,13 @@
 #include "driver/large_stack.h"
 #include "edge/edge.h"
 #include "edge/takes.h"
+#include "optimize/tool_version.h"
 
 namespace fs = std::filesystem;
 
 static constexpr const char* kUsage =
     "Usage: varndel-edge [--inputs <list> [--existing <list>] [--package <dir>]]\n"
-    "                    [--optimize [--lod <ratio>]... [--anim-tolerance <T>]]\n"
+    "                    [--optimize [--lod <ratio>]... [--anim-tolerance <T> [--anim-distance <D>]]]\n"
     "                    [--extract-textures <dir> [--textures-manifest <file>]]\n"
     "                    [--animation <sel>... [--clips-only]] <isAnimatedModel> <flipUVs>\n"
     "                    <assetRoot> <model> <output> <logDir> [<depfile> [<depfileTarget>]]\n"
@@ -35,7 +36,9 @@ static constexpr const char* kUsage =
     "--optimize runs varndel-opt's step before the write (the bytes are those of varndel-opt\n"
     "on the direct run's file); each --lod adds <output stem>.lodN<extension>, N counting\n"
     "from 1, with the achieved errors in <logDir>/lods.txt. --anim-tolerance drops the animation\n"
-    "keys whose removal moves no joint or skinned vertex by more than T model units.\n"
+    "keys whose removal moves no joint's origin, point at distance D along a joint's axes or\n"
+    "skinned vertex by more than T model units; --anim-distance sets D (default: a tenth of\n"
+    "the model's bounding-box diagonal).\n"
     "Nothing is written into <assetRoot>. The compiler's messages are\n"
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
@@ -95,6 +98,10 @@ int main(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << varndel::ToolVersionText("varndel-edge");
+    return 0;
+  }
   // Leading options, then the positional arguments.
   EdgeRequest request;
   std::string inputList;
@@ -143,6 +150,14 @@ int main(int argc, char** argv) {
         return kUsageError;
       }
       request.animationTolerance = tolerance;
+    } else if (std::strcmp(argv[first], "--anim-distance") == 0 && first + 1 < argc) {
+      char* end = nullptr;
+      const float distance = std::strtof(argv[++first], &end);
+      if (*argv[first] == '\0' || *end != '\0' || !(distance >= 0.0f) || std::isinf(distance)) {
+        std::cerr << "varndel-edge: --anim-distance " << argv[first] << ": the distance must be a finite number >= 0\n";
+        return kUsageError;
+      }
+      request.animationDistance = distance;
     } else {
       std::cerr << "varndel-edge: unknown option or missing value: " << argv[first] << "\n\n" << kUsage;
       return kUsageError;
@@ -182,6 +197,10 @@ int main(int argc, char** argv) {
   }
   if (!request.texturesManifest.empty() && request.texturesDirectory.empty()) {
     std::cerr << "varndel-edge: --textures-manifest needs --extract-textures\n";
+    return kUsageError;
+  }
+  if (request.animationDistance >= 0.0f && request.animationTolerance < 0.0f) {
+    std::cerr << "varndel-edge: --anim-distance needs --anim-tolerance\n";
     return kUsageError;
   }
   if (request.animationTolerance >= 0.0f && !request.optimize) {

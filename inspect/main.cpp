@@ -3,6 +3,7 @@
 
 #include "inspect/commands.h"
 #include "inspect/common.h"
+#include "optimize/tool_version.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ void PrintUsage(std::ostream& out) {
          "  2\ta file cannot be read, a usage error, or not enough memory\n"
          "\noptions:\n"
          "  -h, --help\tthis text\n"
-         "  --version\tthe version\n";
+         "  --version\tthe version, and those of Assimp and meshoptimizer\n";
 }
 
 }  // namespace
@@ -47,7 +48,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (std::strcmp(argv[1], "--version") == 0) {
-    std::cout << "varndel-inspect " << VARNDEL_VERSION << "\n";
+    std::cout << varndel::ToolVersionText("varndel-inspect");
     return 0;
   }
   for (const Command& command : kCommands) {

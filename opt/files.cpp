@@ -2,9 +2,18 @@
 
 #include <varndel/optimize.h>
 #include <varndel/writer.h>
+#ifdef _WIN32
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -117,20 +126,55 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
                    std::vector<OutputFile>* pending) {
+  std::string previous;  // the bytes of the level before
   for (size_t n = 0; n < request.ratios.size(); ++n) {
-    const varndel::LodLevel level = BuildLodLevel(base, request, n, warnings);
+    std::vector<std::string> levelWarnings;
+    const varndel::LodLevel level = BuildLodLevel(base, request, n, levelWarnings);
     const std::string path = varndel::LodPath(output, n + 1, base.animated);
+    std::string bytes = varndel::WriteModel(level.model);
+    if (n > 0 && bytes == previous) {
+      const std::string same = LodName(n) + ": ratio " + Figure(request.ratios[n]) + " gives the same file as " +
+                               LodName(n - 1) + ": the simplifier gets no further within the target error";
+      if (request.stopAtRepeat) {
+        warnings.push_back(same + "; the chain stops here, and " + LodName(n) +
+                           (n + 1 < request.ratios.size() ? " and the levels after it are" : " is") + " not written");
+        break;
+      }
+      warnings.push_back(same);
+    }
+    warnings.insert(warnings.end(), levelWarnings.begin(), levelWarnings.end());
     if (pending != nullptr) {
-      if (!WriteCheckedTemporary(path, varndel::WriteModel(level.model), pending->emplace_back(), error)) {
+      if (!WriteCheckedTemporary(path, bytes, pending->emplace_back(), error)) {
         pending->pop_back();
         return false;
       }
-    } else if (!WriteCheckedModelFile(path, varndel::WriteModel(level.model), error)) {
+    } else if (!WriteCheckedModelFile(path, bytes, error)) {
       return false;
     }
+    previous = std::move(bytes);
     const float worst = level.errors.empty() ? 0.0f : *std::max_element(level.errors.begin(), level.errors.end());
     report << LodName(n) << ": " << path << ": " << IndexCount(level.model) << " of " << IndexCount(base)
            << " indices (ratio " << Figure(request.ratios[n]) << "), error " << Figure(worst) << '\n';
   }
   return true;
+}
+
+std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what) {
+  if (!isatty(fileno(stderr))) return nullptr;
+  using Clock = std::chrono::steady_clock;
+  struct State {
+    Clock::time_point start = Clock::now(), last{};
+    bool shown = false;
+  };
+  auto state = std::make_shared<State>();
+  return [state, prefix = tool + ": " + what + ": "](size_t done, size_t total) {
+    const Clock::time_point now = Clock::now();
+    const bool finished = done >= total;
+    if (!state->shown && now - state->start < std::chrono::seconds(2)) return;
+    if (!finished && state->shown && now - state->last < std::chrono::milliseconds(200)) return;
+    state->last = now;
+    state->shown = true;
+    std::fprintf(stderr, "\r%s%zu/%zu%s", prefix.c_str(), done, total, finished ? "\n" : "");
+    std::fflush(stderr);
+  };
 }

@@ -5,6 +5,8 @@
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 
 #include "reader/file_access.h"
@@ -35,6 +37,10 @@ bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, st
 struct LodRequest {
   std::vector<float> ratios;  // level N+1 keeps ratios[N] of the indices
   bool overdraw = true;
+  // A level with the bytes of the one before (the simplifier got no
+  // further) ends the chain, with a warning; otherwise it is written all the
+  // same (a build that declared every level needs them), with a warning.
+  bool stopAtRepeat = false;
 };
 
 // Level n + 1 of base (ratios[n]), its warnings appended to warnings,
@@ -51,3 +57,9 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
                    std::vector<OutputFile>* pending = nullptr);
+
+// A progress report for a long step (OptimizeOptions::progress): once the
+// step has run for 2 s, "<tool>: <what>: <done>/<total>" on stderr, over
+// itself a few times a second, and a line break when done reaches total.
+// Empty (no report) when stderr is not a terminal.
+std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "opt/files.h"
+#include "optimize/tool_version.h"
 #include "reader/file_kind.h"
 
 namespace fs = std::filesystem;
@@ -28,6 +29,10 @@ constexpr int kExitWriteFailed = 1;
 constexpr int kExitUsage = 2;  // also: the input cannot be read
 
 constexpr const char* kFooter =
+    "--anim-tolerance T checks every joint's origin, the points at distance D along its axes\n"
+    "and every skinned vertex at every key time and midway between; with --keys-only the\n"
+    "meshes are not touched, so MeasureAnimationError(IN, OUT) gives the achieved error.\n"
+    "\n"
     "Without -o the result goes to <IN without its extension>.opt<extension>; the input is\n"
     "overwritten only when -o names it. Level N goes to <OUT stem>.lodN<extension>.\n"
     "Every file is written through a temporary file and read back; only when every file of\n"
@@ -71,6 +76,9 @@ int main(int argc, char** argv) {
   std::vector<float> ratios;
   bool noOverdraw = false;
   std::optional<std::string> animationTolerance;
+  std::optional<std::string> animationDistance;
+  bool keysOnly = false;
+  bool quiet = false;
   app.add_option("IN", input, "the compiled model file")->required();
   app.add_option("-o,--output", output, "where the result goes");
   app.add_option("--lod", ratios, "add a level of detail keeping RATIO of each mesh's indices (0 < RATIO <= 1)")
@@ -81,13 +89,26 @@ int main(int argc, char** argv) {
       ->check(kRatioRange);
   app.add_flag("--no-overdraw", noOverdraw, "keep the vertex-cache order of the triangles");
   app.add_option("--anim-tolerance", animationTolerance,
-                 "drop the animation keys whose removal moves no joint or skinned vertex by more than T "
-                 "(model units, T >= 0)")
+                 "drop the animation keys whose removal moves no joint's origin, point at distance D along a "
+                 "joint's axes or skinned vertex by more than T (model units, T >= 0)")
       ->type_name("T");
+  app.add_option("--anim-distance", animationDistance,
+                 "with --anim-tolerance: the distance D from each joint, along its axes, at which its orientation is "
+                 "measured (model units, D >= 0; default: a tenth of the model's bounding-box diagonal)")
+      ->type_name("D");
+  app.add_flag("--keys-only", keysOnly,
+               "with --anim-tolerance: reduce the animation keys alone; vertices, indices and meshes stay byte for "
+               "byte");
+  app.add_flag("-q,--quiet", quiet, "no progress on stderr");
+  std::string version = varndel::ToolVersionText("varndel-opt");
+  version.pop_back();  // CLI11 ends the text with its own line break
+  app.set_version_flag("--version", version, "print the version, and those of Assimp and meshoptimizer");
   app.footer(kFooter);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "varndel-opt: " << e.what() << "\nRun 'varndel-opt --help' for the options.\n";
@@ -106,6 +127,18 @@ int main(int argc, char** argv) {
                   "--anim-tolerance " + *animationTolerance + ": the tolerance must be a finite number >= 0");
     }
   }
+  float distance = -1.0f;
+  if (animationDistance) {
+    char* end = nullptr;
+    distance = std::strtof(animationDistance->c_str(), &end);
+    if (animationDistance->empty() || *end != '\0' || !(distance >= 0.0f) || std::isinf(distance)) {
+      return Fail(kExitUsage, "--anim-distance " + *animationDistance + ": the distance must be a finite number >= 0");
+    }
+    if (!animationTolerance) return Fail(kExitUsage, "--anim-distance needs --anim-tolerance");
+  }
+  if (keysOnly && !animationTolerance) return Fail(kExitUsage, "--keys-only needs --anim-tolerance");
+  if (keysOnly && !ratios.empty()) return Fail(kExitUsage, "--keys-only leaves the meshes alone: it takes no --lod");
+  if (keysOnly && noOverdraw) return Fail(kExitUsage, "--keys-only leaves the meshes alone: it takes no --no-overdraw");
   if (output.empty()) output = varndel::OptimizedPath(input);
   for (size_t n = 0; n < ratios.size(); ++n) {
     if (SameFile(varndel::LodPath(output, n + 1, false), input) ||
@@ -129,12 +162,18 @@ int main(int argc, char** argv) {
     varndel::OptimizeOptions options;
     options.overdraw = !noOverdraw;
     options.animationTolerance = tolerance;
+    options.animationDistance = distance;
+    options.keysOnly = keysOnly;
+    if (!quiet && tolerance >= 0.0f) options.progress = TerminalProgress("varndel-opt", "reducing keys, poses measured");
     const size_t keysBefore = varndel::CountKeys(model.animation);
+    if (tolerance >= 0.0f && model.animated && distance < 0.0f)
+      options.animationDistance = distance = float(varndel::DefaultAnimationDistance(model));
     for (const std::string& warning : varndel::OptimizeModel(model, options)) {
       std::cerr << "varndel-opt: warning: " << warning << '\n';
     }
     if (tolerance >= 0.0f && model.animated) {
-      std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << '\n';
+      std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << " (tolerance "
+                << tolerance << ", distance " << distance << ")\n";
     }
     // Every file goes to a temporary first; they are renamed, the output
     // last, only when all are written and checked.
@@ -143,7 +182,7 @@ int main(int argc, char** argv) {
     if (!WriteCheckedTemporary(output, varndel::WriteModel(model), pending[0], error)) {
       return Fail(kExitWriteFailed, error);
     }
-    LodRequest request{ratios, !noOverdraw};
+    LodRequest request{ratios, !noOverdraw, true};
     std::vector<std::string> warnings;
     std::ostringstream report;
     const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);

@@ -57,18 +57,40 @@ LodLevel BuildLod(const Model& model, const LodOptions& options) {
     float error = 0;
     simplified.resize(meshopt_simplify(simplified.data(), mesh.indices.data(), count, mesh.vertices[0].position.data(),
                                        mesh.vertices.size(), sizeof(Vertex), target, options.targetError, 0, &error));
+    // Short of the target error, the simplifier ran out of edges it may
+    // collapse (borders, seams and corners stay).
+    const bool stuck = simplified.size() > target && error < options.targetError * 0.999f;
+    std::string sloppyNote;
+    if (stuck) {
+      // The sloppy simplifier ignores borders and seams; under the same
+      // target error, it is taken when it gets further without emptying
+      // the mesh.
+      std::vector<uint32_t> sloppy(count);
+      float sloppyError = 0;
+      sloppy.resize(meshopt_simplifySloppy(sloppy.data(), mesh.indices.data(), count, mesh.vertices[0].position.data(),
+                                           mesh.vertices.size(), sizeof(Vertex), target, options.targetError,
+                                           &sloppyError));
+      if (!sloppy.empty() && sloppy.size() < simplified.size()) {
+        sloppyNote = "borders and seams stopped the simplifier at " + std::to_string(simplified.size()) +
+                     " indices; the sloppy simplifier, which may move them, gives " + std::to_string(sloppy.size()) +
+                     " (error " + Shortest(sloppyError) + ")";
+        simplified = std::move(sloppy);
+        error = sloppyError;
+      }
+    }
     mesh.indices = std::move(simplified);
     level.errors[m] = error;
+    const std::string kept = "keeps " + std::to_string(mesh.indices.size()) + " of " + std::to_string(count) +
+                             " indices, not " + std::to_string(target) + ": ";
     if (mesh.indices.size() > target) {
-      const std::string kept = "keeps " + std::to_string(mesh.indices.size()) + " of " + std::to_string(count) +
-                               " indices, not " + std::to_string(target) + ": ";
-      // Short of the target error, the simplifier ran out of edges it may
-      // collapse (borders, seams and corners stay).
       level.warnings.push_back(
           prefix + kept +
-          (error < options.targetError * 0.999f
-               ? "no further edge can be collapsed without moving a border or seam"
-               : "further collapses would pass the target error " + Shortest(options.targetError)));
+          (!sloppyNote.empty() ? sloppyNote + ", and no fewer within the target error"
+           : stuck             ? "no further edge can be collapsed without moving a border or seam, "
+                                 "not even by the sloppy simplifier within the target error"
+                               : "further collapses would pass the target error " + Shortest(options.targetError)));
+    } else if (!sloppyNote.empty()) {
+      level.warnings.push_back(prefix + sloppyNote);
     }
     OrderMesh(mesh, options.overdraw, options.overdrawThreshold, false);
   }

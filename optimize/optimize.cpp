@@ -91,7 +91,7 @@ void OrderMesh(MeshData& mesh, bool overdraw, float threshold, bool keepUnused) 
 
 std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options) {
   std::vector<std::string> warnings;
-  for (size_t m = 0; m < model.meshes.size(); ++m) {
+  for (size_t m = 0; m < model.meshes.size() && !options.keysOnly; ++m) {
     MeshData& mesh = model.meshes[m];
     const std::string prefix = "mesh " + std::to_string(m) + ": ";
     if (const std::string fault = TriangleFault(mesh); !fault.empty()) {
@@ -121,7 +121,7 @@ std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& opti
     }
     OrderMesh(mesh, overdraw, options.overdrawThreshold, true);
   }
-  ReduceKeys(model, options.animationTolerance);
+  ReduceKeys(model, options.animationTolerance, options.animationDistance, options.progress);
   return warnings;
 }
 

@@ -6,6 +6,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include <varndel/mapped.h>
 #include <varndel/optimize.h>
 #include <varndel/player.h>
 #include <varndel/reader.h>
@@ -339,15 +341,87 @@ py::array Indices(const PyMesh& mesh) {
                    m.indices.empty() ? nullptr : m.indices.data(), Owner(data));
 }
 
+// read(path, mmap=True): a view over the file's mapping instead of a copy.
+// Its arrays are read-only and share the mapping, which lives while the view
+// or any of its arrays does (each array's base holds a reference).
+using MappedData = std::shared_ptr<const varndel::MappedModel>;
+
+struct PyMappedModel {
+  MappedData view;
+};
+
+struct PyMappedMesh {
+  MappedData view;
+  size_t index = 0;
+};
+
+py::object ReadMapped(const std::string& path) {
+  auto view = std::make_shared<varndel::MappedModel>();
+  varndel::ReadError error;
+  bool opened = false;
+  {
+    py::gil_scoped_release release;
+    opened = view->Open(path, &error);
+  }
+  if (!opened) RaiseFormatError(error);
+  return py::cast(PyMappedModel{std::move(view)});
+}
+
+py::array ReadOnlyOverMapping(py::array array) {
+  array.attr("setflags")(py::arg("write") = false);
+  return array;
+}
+
+py::capsule MappingOwner(const MappedData& view) {
+  return py::capsule(new MappedData(view), [](void* owner) { delete static_cast<MappedData*>(owner); });
+}
+
+template <typename T>
+py::array MappedVertexField(const PyMappedMesh& self, size_t offset, size_t width) {
+  const varndel::MappedMesh& mesh = self.view->meshes()[self.index];
+  const auto* base = static_cast<const char*>(mesh.vertexData());
+  return ReadOnlyOverMapping(py::array(py::dtype::of<T>(), {mesh.vertexCount(), width},
+                                       {sizeof(varndel::Vertex), sizeof(T)},
+                                       mesh.vertexCount() == 0 ? nullptr : base + offset, MappingOwner(self.view)));
+}
+
+py::array MappedVertices(const PyMappedMesh& self) {
+  const varndel::MappedMesh& mesh = self.view->meshes()[self.index];
+  return ReadOnlyOverMapping(py::array(py::dtype::from_args(VertexDtype()), {mesh.vertexCount()},
+                                       {sizeof(varndel::Vertex)}, mesh.vertexCount() == 0 ? nullptr : mesh.vertexData(),
+                                       MappingOwner(self.view)));
+}
+
+py::array MappedIndices(const PyMappedMesh& self) {
+  const varndel::MappedMesh& mesh = self.view->meshes()[self.index];
+  return ReadOnlyOverMapping(py::array(py::dtype::of<uint32_t>(), {mesh.indexCount()}, {sizeof(uint32_t)},
+                                       mesh.indexCount() == 0 ? nullptr : mesh.indexData(), MappingOwner(self.view)));
+}
+
 void Warn(const std::string& text) {
   // warnings.warn, not PyErr_WarnEx, whose C string must be valid UTF-8.
   py::module_::import("warnings").attr("warn")(Text(text), py::handle(PyExc_UserWarning), 1);
 }
 
-py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw) {
+// A finite number >= 0 from an optional argument; negative for None.
+float NonNegative(const std::optional<double>& value, const char* name) {
+  if (!value) return -1.0f;
+  if (!(*value >= 0.0) || !std::isfinite(float(*value))) {
+    throw py::value_error(std::string(name) + " must be a finite number >= 0, not " + py::repr(py::float_(*value)).cast<std::string>());
+  }
+  return float(*value);
+}
+
+py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw, const std::optional<double>& animTolerance,
+                  const std::optional<double>& animDistance, bool keysOnly) {
   for (const float ratio : lods) {
     if (!(ratio > 0.0f && ratio <= 1.0f)) throw py::value_error("a LOD ratio must be in (0, 1], not " + std::to_string(ratio));
   }
+  const float tolerance = NonNegative(animTolerance, "anim_tolerance");
+  const float distance = NonNegative(animDistance, "anim_distance");
+  if (animDistance && !animTolerance) throw py::value_error("anim_distance needs anim_tolerance");
+  if (keysOnly && !animTolerance) throw py::value_error("keys_only needs anim_tolerance");
+  if (keysOnly && !lods.empty()) throw py::value_error("keys_only leaves the meshes alone: it takes no lods");
   // Arrays taken before keep the values they view; the model gets new ones.
   const ModelData before = model.data;
   auto after = std::make_shared<varndel::Model>();
@@ -358,6 +432,9 @@ py::list Optimize(PyModel& model, const std::vector<float>& lods, bool overdraw)
     *after = *before;
     varndel::OptimizeOptions options;
     options.overdraw = overdraw;
+    options.animationTolerance = tolerance;
+    options.animationDistance = distance;
+    options.keysOnly = keysOnly;
     warnings = varndel::OptimizeModel(*after, options);
     const LodRequest request{lods, overdraw};
     for (size_t n = 0; n < lods.size(); ++n) levels.push_back(BuildLodLevel(*after, request, n, warnings));
@@ -740,7 +817,73 @@ PYBIND11_MODULE(varndel, m) {
         py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
         py::arg("memory_limit") = py::none(), py::arg("animation") = py::none());
   DefineAnimationContent(m);
-  m.def("read", &ReadFile, py::arg("path"));
+  py::class_<PyMappedModel>(m, "MappedModel",
+                            "A compiled file mapped read-only (read(path, mmap=True)): its meshes' arrays view "
+                            "the mapping. Do not let another process truncate the file while it is mapped.")
+      .def_property_readonly("animated", [](const PyMappedModel& self) { return self.view->animated(); })
+      .def_property_readonly("flip_uvs", [](const PyMappedModel& self) { return self.view->flipUVs(); })
+      .def_property_readonly("texture_count", [](const PyMappedModel& self) { return self.view->textureCount(); })
+      .def_property_readonly("meshes",
+                             [](const PyMappedModel& self) {
+                               py::list meshes;
+                               for (size_t i = 0; i < self.view->meshes().size(); ++i)
+                                 meshes.append(PyMappedMesh{self.view, i});
+                               return meshes;
+                             })
+      .def_property_readonly("animation",
+                             [](const PyMappedModel& self) {
+                               auto model = std::make_shared<varndel::Model>();
+                               model->animated = self.view->animated();
+                               model->animation = self.view->animation();
+                               return PyAnimation{std::move(model)};
+                             })
+      .def("to_model",
+           [](const PyMappedModel& self) {
+             varndel::Model model;
+             varndel::ReadError error;
+             if (!self.view->ToModel(model, &error)) RaiseFormatError(error);
+             return WrapModel(std::move(model));
+           })
+      .def("__repr__", [](const PyMappedModel& self) {
+        return "<varndel.MappedModel " + std::string(self.view->animated() ? "animated" : "static") + ", " +
+               std::to_string(self.view->meshes().size()) + " meshes>";
+      });
+
+  py::class_<PyMappedMesh>(m, "MappedMesh", "One mesh of a MappedModel; its arrays are read-only views of the mapping.")
+      .def_property_readonly("positions", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, position), 3);
+      })
+      .def_property_readonly("normals", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, normal), 3);
+      })
+      .def_property_readonly("uvs", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, texCoords), 2);
+      })
+      .def_property_readonly("tangents", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, tangent), 3);
+      })
+      .def_property_readonly("bitangents", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, bitangent), 3);
+      })
+      .def_property_readonly("bone_ids", [](const PyMappedMesh& self) {
+        return MappedVertexField<int32_t>(self, offsetof(varndel::Vertex, boneIDs), 4);
+      })
+      .def_property_readonly("weights", [](const PyMappedMesh& self) {
+        return MappedVertexField<float>(self, offsetof(varndel::Vertex, weights), 4);
+      })
+      .def_property_readonly("vertices", &MappedVertices)
+      .def_property_readonly("indices", &MappedIndices)
+      .def_property_readonly("textures", [](const PyMappedMesh& self) {
+        py::list textures;
+        for (const varndel::MappedTexture& t : self.view->meshes()[self.index].textures())
+          textures.append(py::make_tuple(Text(t.path), t.type));
+        return textures;
+      });
+
+  m.def(
+      "read",
+      [](const py::object& path, bool mmap) { return mmap ? ReadMapped(PathText(path)) : ReadFile(path); },
+      py::arg("path"), py::kw_only(), py::arg("mmap") = false);
   m.def("read_bytes", &ReadBytes, py::arg("data"));
   m.def(
       "write_bytes", [](const PyModel& model) { return py::bytes(ModelBytes(model.data)); }, py::arg("model"));
@@ -769,7 +912,17 @@ PYBIND11_MODULE(varndel, m) {
       },
       py::arg("model"));
   m.def("optimize", &Optimize, py::arg("model"), py::kw_only(), py::arg("lods") = std::vector<float>{},
-        py::arg("overdraw") = true);
+        py::arg("overdraw") = true, py::arg("anim_tolerance") = py::none(), py::arg("anim_distance") = py::none(),
+        py::arg("keys_only") = false);
+  m.def(
+      "animation_error",
+      [](const PyModel& original, const PyModel& reduced, const std::optional<double>& distance) {
+        const float d = NonNegative(distance, "distance");
+        const ModelData a = original.data, b = reduced.data;
+        py::gil_scoped_release release;
+        return varndel::MeasureAnimationError(*a, *b, d);
+      },
+      py::arg("original"), py::arg("reduced"), py::kw_only(), py::arg("distance") = py::none());
   m.def(
       "resolve_texture",
       [](const py::object& storedPath, const py::object& compiledFile) -> py::object {

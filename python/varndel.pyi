@@ -6,7 +6,7 @@ that is not valid UTF-8 becomes a lone surrogate (0xE9 -> "\\udce9"), and os.fse
 Functions that take a name (resolve_texture's stored_path, compile's output_name) accept such a str, or bytes."""
 
 import os
-from typing import Optional, Sequence, Union
+from typing import Literal, Optional, Sequence, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -83,6 +83,57 @@ class Mesh:
     def textures(self) -> list[tuple[str, int]]:
         """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals). The path is str
         by surrogateescape: os.fsencode(path) is the stored bytes."""
+
+class MappedModel:
+    """A compiled file mapped read-only (read(path, mmap=True)), checked as read() checks it."""
+
+    @property
+    def animated(self) -> bool: ...
+    @property
+    def flip_uvs(self) -> bool: ...
+    @property
+    def texture_count(self) -> int: ...
+    @property
+    def meshes(self) -> list[MappedMesh]: ...
+    @property
+    def animation(self) -> Animation:
+        """Decoded from the mapping; empty unless the model is animated."""
+    def to_model(self) -> Model:
+        """The whole file as a Model of its own (a copy)."""
+
+class MappedMesh:
+    """One mesh of a MappedModel. Every array is a read-only view of the mapping: no copy."""
+
+    @property
+    def positions(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def normals(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def uvs(self) -> npt.NDArray[np.float32]:
+        """(n, 2)"""
+    @property
+    def tangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bitangents(self) -> npt.NDArray[np.float32]:
+        """(n, 3)"""
+    @property
+    def bone_ids(self) -> npt.NDArray[np.int32]:
+        """(n, 4)"""
+    @property
+    def weights(self) -> npt.NDArray[np.float32]:
+        """(n, 4)"""
+    @property
+    def vertices(self) -> npt.NDArray[np.void]:
+        """(n,) structured array over the 88-byte records."""
+    @property
+    def indices(self) -> npt.NDArray[np.uint32]:
+        """(m,)"""
+    @property
+    def textures(self) -> list[tuple[str, int]]:
+        """(path as stored, aiTextureType), as Mesh.textures."""
 
 class Animation:
     @property
@@ -193,8 +244,14 @@ def animations(path: _Path) -> list[dict]:
     """The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds (None
     without a tick rate), ticks_per_second and channels. Raises OSError when the file cannot be imported."""
 
-def read(path: _Path) -> Model:
-    """Reads a compiled file. Raises FormatError."""
+@overload
+def read(path: _Path, *, mmap: Literal[False] = ...) -> Model: ...
+@overload
+def read(path: _Path, *, mmap: Literal[True]) -> MappedModel: ...
+def read(path: _Path, *, mmap: bool = False) -> Union[Model, MappedModel]:
+    """Reads a compiled file. Raises FormatError. With mmap=True the file is mapped, not read: the result's arrays are
+    read-only views of the mapping, which lives while any of them does. Do not let another process truncate a mapped
+    file (the process would crash); read files that may change without mmap."""
 
 def read_bytes(data: _Buffer) -> Model:
     """Decodes a compiled file's bytes. Raises FormatError."""
@@ -208,9 +265,30 @@ def write_bytes(model: Model) -> bytes:
 def validate(model: Model) -> list[Finding]:
     """Every finding, errors first, as `varndel-inspect check` judges the model."""
 
-def optimize(model: Model, *, lods: Sequence[float] = (), overdraw: bool = True) -> list[Model]:
+def optimize(
+    model: Model,
+    *,
+    lods: Sequence[float] = (),
+    overdraw: bool = True,
+    anim_tolerance: Optional[float] = None,
+    anim_distance: Optional[float] = None,
+    keys_only: bool = False,
+) -> list[Model]:
     """Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio.
-    Warnings go to the warnings module. Arrays taken before keep the values from before."""
+    With anim_tolerance T (model units) also drops the animation keys whose removal moves no node's origin,
+    point at distance anim_distance along a node's axes (default: a tenth of the model's bounding-box diagonal)
+    or skinned vertex by more than T, as varndel-opt --anim-tolerance does. keys_only=True (with anim_tolerance,
+    without lods) leaves the meshes byte for byte and reduces the keys alone, as varndel-opt --keys-only.
+    Raises ValueError for a ratio outside (0, 1], a tolerance or distance that is not a finite number >= 0, or a
+    combination that means nothing. Warnings go to the warnings module. Arrays taken before keep the values from
+    before."""
+
+def animation_error(original: Model, reduced: Model, *, distance: Optional[float] = None) -> float:
+    """The largest distance, in model units, between the poses of two models whose animations differ only in their
+    keys (a file and its keys_only reduction): every node's origin and the points at distance along its axes
+    (default: a tenth of original's bounding-box diagonal), and every skinned vertex, at every key time and midway
+    between. inf when the models cannot be compared. Raises ValueError for a distance that is not a finite number
+    >= 0."""
 
 def resolve_texture(stored_path: Union[str, bytes], compiled_file: _Path) -> Optional[str]:
     """The file to open for a texture path that the compiled file stores, as the tools find it: "*N" in

@@ -12,8 +12,10 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <sstream>
 #include <tuple>
 
+#include "opt/files.h"
 #include "reader/file_access.h"
 #include "tests/test_support.h"
 
@@ -370,7 +372,9 @@ TEST(VarndelOpt, WritesTheOptimisedFileAndItsLevels) {
   const varndel::Model grid = SkinnedGrid(40);
   WriteFile(dir.path / "grid.animbin", varndel::WriteModel(grid));
   fs::create_directories(dir.path / "out");
-  const RunResult run = RunOpt({"grid.animbin", "-o", "out/grid.animbin", "--lod", "0.5", "--lod", "0.25"}, dir.path);
+  // Two levels that differ (at 0.25 the target error stops the simplifier
+  // where it stops at 0.5, which would end the chain).
+  const RunResult run = RunOpt({"grid.animbin", "-o", "out/grid.animbin", "--lod", "0.75", "--lod", "0.5"}, dir.path);
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("lod1: out/grid.lod1.animbin: "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("lod2: out/grid.lod2.animbin: "), std::string::npos) << run.out;
@@ -380,7 +384,7 @@ TEST(VarndelOpt, WritesTheOptimisedFileAndItsLevels) {
   varndel::OptimizeModel(expected);
   EXPECT_TRUE(ReadFile(dir.path / "out/grid.animbin") == varndel::WriteModel(expected));
   varndel::LodOptions half;
-  EXPECT_TRUE(ReadFile(dir.path / "out/grid.lod1.animbin") ==
+  EXPECT_TRUE(ReadFile(dir.path / "out/grid.lod2.animbin") ==
               varndel::WriteModel(varndel::BuildLod(expected, half).model));
 
   for (const char* level : {"out/grid.lod1.animbin", "out/grid.lod2.animbin"}) {
@@ -438,6 +442,12 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
   EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("Usage"), std::string::npos);
+  const std::string version = RunOpt({"--version"}, dir.path).out;
+  EXPECT_EQ(version.substr(0, version.find('\n') + 1), "varndel-opt 1.1.0\n");
+  EXPECT_NE(version.find("\nAssimp 5."), std::string::npos) << version;
+  EXPECT_NE(version.find("\nmeshoptimizer 0."), std::string::npos) << version;
+  EXPECT_EQ(version.back(), '\n');
+  EXPECT_EQ(version.find("\n\n"), std::string::npos) << version;
   // The help states the range that is enforced.
   EXPECT_NE(RunOpt({"--help"}, dir.path).out.find("in (0, 1]"), std::string::npos);
   // Without -o the result goes beside the input, which stays; -o may name the input.
@@ -456,7 +466,9 @@ TEST(VarndelOpt, UsageAndUnreadableInputs) {
 // blocked it stays.
 TEST(VarndelOpt, WritesEveryFileOfARunOrNone) {
   ScratchDir dir;
-  const std::string input = varndel::WriteModel(SkinnedGrid(8));
+  // A grid large enough for two different levels (a level that repeats the
+  // one before ends the chain instead of being written).
+  const std::string input = varndel::WriteModel(SkinnedGrid(40));
   WriteFile(dir.path / "o.animbin", input);
   for (const char* stem : {"o", "p"}) {  // a level's name taken by a directory
     fs::create_directories(dir.path / (std::string(stem) + ".lod2.animbin") / "inside");
@@ -464,7 +476,7 @@ TEST(VarndelOpt, WritesEveryFileOfARunOrNone) {
   for (const char* output : {"p", "o"}) {
     SCOPED_TRACE(output);
     const RunResult result = RunOpt(
-        {"o.animbin", "-o", std::string(output) + ".animbin", "--lod", "0.5", "--lod", "0.25"}, dir.path);
+        {"o.animbin", "-o", std::string(output) + ".animbin", "--lod", "0.75", "--lod", "0.5"}, dir.path);
     EXPECT_EQ(result.exitCode, 1) << result.out;
     EXPECT_NE(result.err.find("cannot write " + std::string(output) + ".lod2.animbin: "), std::string::npos)
         << result.err;
@@ -561,3 +573,37 @@ TEST(VarndelOpt, TheEdgeWritesTheBytesOfVarndelThenVarndelOpt) {
 }
 
 }  // namespace
+
+// The crate's faces meet at UV and normal seams: the simplifier cannot
+// remove a triangle at any ratio. varndel-opt writes one level and ends the
+// chain instead of writing identical files; the build step, whose levels
+// are declared outputs, writes them all and says so.
+TEST(VarndelOpt, EndsTheLodChainWhereALevelWouldRepeatTheOneBefore) {
+  ScratchDir dir;
+  fs::copy_file(fs::path(VARNDEL_EXAMPLES) / "crate.obj", dir.path / "crate.obj");
+  ASSERT_EQ(RunVarndel({"0", "0", "crate.obj"}, dir.path).exitCode, 0);
+  const RunResult run = RunOpt({"crate.staticbin", "--lod", "0.5", "--lod", "0.25", "--lod", "0.1"}, dir.path);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(fs::exists(dir.path / "crate.opt.lod1.staticbin"));
+  EXPECT_FALSE(fs::exists(dir.path / "crate.opt.lod2.staticbin"));
+  EXPECT_FALSE(fs::exists(dir.path / "crate.opt.lod3.staticbin"));
+  EXPECT_NE(run.err.find("lod2: ratio 0.25 gives the same file as lod1"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("the chain stops here, and lod2 and the levels after it are not written"), std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("lod2: mesh"), std::string::npos) << "no warnings of a level not written\n" << run.err;
+  EXPECT_EQ(run.out.find("lod2"), std::string::npos) << run.out;
+
+  // Declared outputs: every level is written, the repeat named.
+  varndel::Model model = ReadOrFail(dir.path / "crate.staticbin");
+  std::ostringstream report;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(WriteLodFiles(model, (dir.path / "edge.staticbin").string(), LodRequest{{0.5f, 0.25f}, true}, report,
+                            warnings, error))
+      << error;
+  EXPECT_EQ(ReadFile(dir.path / "edge.lod1.staticbin"), ReadFile(dir.path / "edge.lod2.staticbin"));
+  EXPECT_NE(std::find(warnings.begin(), warnings.end(),
+                      "lod2: ratio 0.25 gives the same file as lod1: the simplifier gets no further within the "
+                      "target error"),
+            warnings.end());
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
+#include <varndel/sample.h>
 #include <varndel/validate.h>
 #include <varndel/writer.h>
 
@@ -41,10 +42,66 @@ void ExpectKeptKeys(const std::vector<Key>& original, const std::vector<Key>& re
   }
 }
 
+// Every key time of the animation and the midpoint of each pair of
+// consecutive ones.
+std::vector<float> KeyTimesAndMidpoints(const varndel::Animation& animation) {
+  std::vector<float> keyTimes;
+  for (const varndel::Track& track : animation.tracks) {
+    for (const auto& key : track.positions) keyTimes.push_back(key.timeStamp);
+    for (const auto& key : track.rotations) keyTimes.push_back(key.timeStamp);
+    for (const auto& key : track.scales) keyTimes.push_back(key.timeStamp);
+  }
+  keyTimes.erase(std::remove_if(keyTimes.begin(), keyTimes.end(), [](float t) { return !std::isfinite(t); }),
+                 keyTimes.end());
+  std::sort(keyTimes.begin(), keyTimes.end());
+  keyTimes.erase(std::unique(keyTimes.begin(), keyTimes.end()), keyTimes.end());
+  std::vector<float> times;
+  for (size_t i = 0; i < keyTimes.size(); ++i) {
+    if (i > 0) times.push_back(float((double(keyTimes[i - 1]) + keyTimes[i]) / 2));
+    times.push_back(keyTimes[i]);
+  }
+  return times;
+}
+
+// The held-out check, on the reference sampler rather than the player:
+// the largest distance between the two poses of every node's origin and of
+// the points at distance along its axes, and the largest angle between the
+// nodes' global rotations (of nodes without scale), over every key time and
+// midpoint.
+struct PoseGap {
+  double distance = 0;
+  double angle = 0;  // radians
+};
+PoseGap MeasureIndependently(const varndel::Model& original, const varndel::Model& reduced, double distance) {
+  PoseGap gap;
+  for (const float t : KeyTimesAndMidpoints(original.animation)) {
+    const std::vector<varndel::Mat4> a = varndel::ComputeGlobalTransforms(original.animation, t);
+    const std::vector<varndel::Mat4> b = varndel::ComputeGlobalTransforms(reduced.animation, t);
+    for (size_t n = 0; n < a.size(); ++n) {
+      for (int axis = -1; axis < 3; ++axis) {  // -1: the origin
+        double sum = 0;
+        for (int i = 0; i < 3; ++i) {
+          double d = double(a[n][12 + i]) - b[n][12 + i];
+          if (axis >= 0) d += distance * (double(a[n][4 * axis + i]) - b[n][4 * axis + i]);
+          sum += d * d;
+        }
+        if (std::memcmp(&a[n][12], &b[n][12], 12) != 0 || (axis >= 0 && std::memcmp(&a[n][4 * axis], &b[n][4 * axis], 12) != 0))
+          gap.distance = std::max(gap.distance, std::isnan(sum) ? INFINITY : std::sqrt(sum));
+      }
+      double trace = 0;  // of a's rotation transposed times b's
+      for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < 3; ++i) trace += double(a[n][4 * c + i]) * b[n][4 * c + i];
+      gap.angle = std::max(gap.angle, std::acos(std::clamp((trace - 1) / 2, -1.0, 1.0)));
+    }
+  }
+  return gap;
+}
+
 void ExpectReducedWithin(const varndel::Model& original, const varndel::Model& reduced, double tolerance,
                          const varndel::KeyReduction& result) {
   const double error = varndel::MeasureAnimationError(original, reduced);
   EXPECT_LE(error, tolerance);
+  EXPECT_LE(MeasureIndependently(original, reduced, varndel::DefaultAnimationDistance(original)).distance, tolerance);
   EXPECT_EQ(result.error, error);
   EXPECT_EQ(result.keysBefore, varndel::CountKeys(original.animation));
   EXPECT_EQ(result.keysAfter, varndel::CountKeys(reduced.animation));
@@ -140,6 +197,75 @@ TEST(ReduceKeys, StaysWithinTheToleranceAndKeepsWhatMustStay) {
       }
     }
   }
+}
+
+// An attachment: a socket at the end of an arm, wobbling +-60 degrees about
+// z over 600 keys, on a root that walks. Its rotation moves no origin, so
+// only the points along its axes show it.
+varndel::Model AttachmentClip() {
+  varndel::Model model;
+  model.animated = true;
+  varndel::Animation& animation = model.animation;
+  animation.duration = 599;
+  animation.ticksPerSecond = 60;
+  const auto node = [&](const char* name, int32_t parent, varndel::Vec3 offset) {
+    animation.nodes.push_back({name, varndel::ComposeTransform(offset, {0, 0, 0, 1}, {1, 1, 1}), parent, 0});
+    if (parent >= 0) ++animation.nodes[size_t(parent)].childCount;
+  };
+  node("root", -1, {0, 0, 0});
+  node("arm", 0, {0, 1, 0});
+  node("socket", 1, {0.5f, 0, 0});
+  varndel::Track root, socket;
+  root.name = "root";
+  socket.name = "socket";
+  for (int k = 0; k < 600; ++k) {
+    const double angle = (60.0 * M_PI / 180) * std::sin(2 * M_PI * k / 150.0) + 0.0;
+    root.positions.push_back({{float(0.002 * k), 0, 0}, float(k)});
+    socket.rotations.push_back({{0, 0, float(std::sin(angle / 2)), float(std::cos(angle / 2))}, float(k)});
+  }
+  root.positionMaxTime = socket.rotationMaxTime = 599;
+  animation.tracks = {root, socket};
+  return model;
+}
+
+TEST(ReduceKeys, AnAttachmentKeepsItsOrientationWithinTheToleranceAtTheDistance) {
+  const varndel::Model original = AttachmentClip();
+  const double tolerance = 0.05;
+  struct Case {
+    double distance;
+    bool bounded;  // whether the reduction answers for the socket's angle
+  };
+  for (const Case c : {Case{1.0, true}, Case{0.25, true}, Case{-1.0, true}, Case{0.0, false}}) {
+    SCOPED_TRACE("distance " + std::to_string(c.distance));
+    varndel::Model reduced = original;
+    const varndel::KeyReduction result = varndel::ReduceKeys(reduced, float(tolerance), float(c.distance));
+    const double distance = c.distance >= 0 ? c.distance : varndel::DefaultAnimationDistance(original);
+    EXPECT_EQ(result.error, varndel::MeasureAnimationError(original, reduced, distance));
+    EXPECT_LE(result.error, tolerance);
+    EXPECT_LT(result.keysAfter, result.keysBefore / 4);
+    const PoseGap gap = MeasureIndependently(original, reduced, distance);
+    EXPECT_LE(gap.distance, tolerance);
+    // A turn by angle about z moves the points on x and y by 2 d sin(angle / 2).
+    const double largestAngle = 2 * std::asin(std::min(1.0, tolerance / (2 * std::max(distance, 1e-9))));
+    if (c.bounded) {
+      EXPECT_LE(gap.angle, largestAngle + 1e-5) << "degrees: " << gap.angle * 180 / M_PI;
+    } else {
+      EXPECT_GT(gap.angle, 5 * M_PI / 180) << "origins alone do not see the socket turn";
+    }
+  }
+  EXPECT_NEAR(varndel::DefaultAnimationDistance(original), 0.1 * varndel::ModelDiagonal(original), 1e-12);
+}
+
+TEST(ReduceKeys, ReportsProgressUpToTheTotal) {
+  varndel::Model model = NoisyChain(6, 200);
+  std::vector<std::pair<size_t, size_t>> calls;
+  varndel::ReduceKeys(model, 0.01f, -1.0f, [&calls](size_t done, size_t total) { calls.emplace_back(done, total); });
+  ASSERT_FALSE(calls.empty());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    EXPECT_LE(calls[i].first, calls[i].second);
+    if (i > 0) EXPECT_GE(calls[i].first, calls[i - 1].first);
+  }
+  EXPECT_EQ(calls.back().first, calls.back().second);
 }
 
 TEST(ReduceKeys, ToleranceZeroDropsOnlyWhatThePlayerReproduces) {
@@ -238,6 +364,19 @@ TEST(ReduceKeys, VarndelOptAndTheEdgeWriteTheSameReducedFile) {
                                     dir.path);
   ASSERT_EQ(edge.exitCode, 0) << edge.err;
   EXPECT_TRUE(ReadFile(dir.path / "edge/walker.animbin") == ReadFile(dir.path / "opt.animbin"));
+  // With a distance of their own, too.
+  const RunResult optAt =
+      RunProcess(VARNDEL_OPT_EXE,
+                 {compiled.string(), "-o", "opt-at.animbin", "--anim-tolerance", "0.05", "--anim-distance", "0.5"},
+                 dir.path);
+  ASSERT_EQ(optAt.exitCode, 0) << optAt.err;
+  EXPECT_NE(optAt.out.find("distance 0.5"), std::string::npos) << optAt.out;
+  const RunResult edgeAt = RunProcess(VARNDEL_EDGE_EXE,
+                                      {"--optimize", "--anim-tolerance", "0.05", "--anim-distance", "0.5", "1", "0",
+                                       (dir.path / "root").string(), model, "edge/walker-at.animbin", "log"},
+                                      dir.path);
+  ASSERT_EQ(edgeAt.exitCode, 0) << edgeAt.err;
+  EXPECT_TRUE(ReadFile(dir.path / "edge/walker-at.animbin") == ReadFile(dir.path / "opt-at.animbin"));
   const RunResult plain = RunProcess(VARNDEL_OPT_EXE, {compiled.string(), "-o", "plain.animbin"}, dir.path);
   ASSERT_EQ(plain.exitCode, 0) << plain.err;
   varndel::Model before, after;
@@ -250,19 +389,90 @@ TEST(ReduceKeys, VarndelOptAndTheEdgeWriteTheSameReducedFile) {
       VARNDEL_INSPECT_EXE, {"render", "opt.animbin", "-o", "opt.png", "--size", "64x64", "--frames", "4"}, dir.path);
   EXPECT_EQ(render.exitCode, 0) << render.err;
 
-  for (const char* bad : {"nan", "-1", "inf", "1x", ""}) {
-    SCOPED_TRACE(bad);
-    const RunResult run =
-        RunProcess(VARNDEL_OPT_EXE, {compiled.string(), "-o", "bad.animbin", "--anim-tolerance", bad}, dir.path);
+  for (const char* option : {"--anim-tolerance", "--anim-distance"}) {
+    for (const char* bad : {"nan", "-1", "inf", "1x", ""}) {
+      SCOPED_TRACE(std::string(option) + " " + bad);
+      std::vector<std::string> values = {option, bad};
+      if (std::string(option) == "--anim-distance") values.insert(values.begin(), {"--anim-tolerance", "0.05"});
+      std::vector<std::string> optArgs = {compiled.string(), "-o", "bad.animbin"};
+      optArgs.insert(optArgs.end(), values.begin(), values.end());
+      const RunResult run = RunProcess(VARNDEL_OPT_EXE, optArgs, dir.path);
+      EXPECT_EQ(run.exitCode, 2);
+      EXPECT_NE(run.err.find(option), std::string::npos) << run.err;
+      std::vector<std::string> edgeArgs = {"--optimize"};
+      edgeArgs.insert(edgeArgs.end(), values.begin(), values.end());
+      edgeArgs.insert(edgeArgs.end(), {"1", "0", (dir.path / "root").string(), model, "bad/w.animbin", "log"});
+      const RunResult edgeRun = RunProcess(VARNDEL_EDGE_EXE, edgeArgs, dir.path);
+      EXPECT_EQ(edgeRun.exitCode, 2);
+      EXPECT_NE(edgeRun.err.find(option), std::string::npos) << edgeRun.err;
+      EXPECT_FALSE(fs::exists(dir.path / "bad.animbin"));
+      EXPECT_FALSE(fs::exists(dir.path / "bad"));
+    }
+  }
+  // Options that mean nothing without the others.
+  struct Misuse {
+    std::vector<std::string> args;
+    const char* message;
+  };
+  const Misuse misuses[] = {
+      {{"--anim-distance", "0.5"}, "--anim-distance needs --anim-tolerance"},
+      {{"--keys-only"}, "--keys-only needs --anim-tolerance"},
+      {{"--keys-only", "--anim-tolerance", "0.05", "--lod", "0.5"}, "it takes no --lod"},
+  };
+  for (const Misuse& misuse : misuses) {
+    std::vector<std::string> args = {compiled.string(), "-o", "bad.animbin"};
+    args.insert(args.end(), misuse.args.begin(), misuse.args.end());
+    const RunResult run = RunProcess(VARNDEL_OPT_EXE, args, dir.path);
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_NE(run.err.find("--anim-tolerance"), std::string::npos) << run.err;
-    const RunResult edgeRun = RunProcess(
-        VARNDEL_EDGE_EXE,
-        {"--optimize", "--anim-tolerance", bad, "1", "0", (dir.path / "root").string(), model, "bad/w.animbin", "log"},
-        dir.path);
-    EXPECT_EQ(edgeRun.exitCode, 2);
+    EXPECT_NE(run.err.find(misuse.message), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(dir.path / "bad.animbin"));
-    EXPECT_FALSE(fs::exists(dir.path / "bad"));
+  }
+  const RunResult edgeMisuse = RunProcess(
+      VARNDEL_EDGE_EXE,
+      {"--optimize", "--anim-distance", "0.5", "1", "0", (dir.path / "root").string(), model, "bad/w.animbin", "log"},
+      dir.path);
+  EXPECT_EQ(edgeMisuse.exitCode, 2);
+  EXPECT_NE(edgeMisuse.err.find("--anim-distance needs --anim-tolerance"), std::string::npos) << edgeMisuse.err;
+}
+
+// --keys-only: every byte but the animation's keys stays, so the input and
+// the output compare under the measure.
+TEST(ReduceKeys, KeysOnlyLeavesTheMeshesAndHoldsAgainstTheInput) {
+  ScratchDir dir;
+  for (const fs::path& source : {FixturePath("character.gltf"), ExamplePath("walker.gltf")}) {
+    SCOPED_TRACE(source.filename().string());
+    fs::copy(source, dir.path / source.filename(), fs::copy_options::overwrite_existing);
+    const std::string stem = source.stem().string();
+    ASSERT_EQ(RunVarndel({"1", "0", source.filename().string(), stem}, dir.path).exitCode, 0);
+    varndel::Model input;
+    ASSERT_TRUE(varndel::ReadModelFile((dir.path / (stem + ".animbin")).string(), input));
+    const double tolerance = 0.01 * Diagonal(input);
+    const std::string t = std::to_string(tolerance);
+    const RunResult run = RunProcess(
+        VARNDEL_OPT_EXE, {stem + ".animbin", "-o", stem + ".keys.animbin", "--keys-only", "--anim-tolerance", t},
+        dir.path);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    varndel::Model output;
+    ASSERT_TRUE(varndel::ReadModelFile((dir.path / (stem + ".keys.animbin")).string(), output));
+    ASSERT_EQ(output.meshes.size(), input.meshes.size());
+    for (size_t m = 0; m < input.meshes.size(); ++m) {
+      const varndel::MeshData& a = input.meshes[m];
+      const varndel::MeshData& b = output.meshes[m];
+      ASSERT_EQ(a.vertices.size(), b.vertices.size());
+      ASSERT_EQ(a.indices.size(), b.indices.size());
+      EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(varndel::Vertex)), 0);
+      EXPECT_EQ(std::memcmp(a.indices.data(), b.indices.data(), a.indices.size() * sizeof(uint32_t)), 0);
+    }
+    // Everything else too: the input with the output's animation is the output.
+    varndel::Model swapped = input;
+    swapped.animation = output.animation;
+    EXPECT_TRUE(varndel::WriteModel(swapped) == ReadFile(dir.path / (stem + ".keys.animbin")));
+    EXPECT_LE(varndel::MeasureAnimationError(input, output), tolerance);
+    varndel::KeyReduction result;
+    result.keysBefore = varndel::CountKeys(input.animation);
+    result.keysAfter = varndel::CountKeys(output.animation);
+    result.error = varndel::MeasureAnimationError(input, output);
+    ExpectReducedWithin(input, output, tolerance, result);
   }
 }
 

@@ -2,8 +2,10 @@
 # Key reduction (varndel::ReduceKeys) on the baked clip of bench/baked_clip.h,
 # the walker, and every model of Debian's assimp-testmodels that Varndel
 # compiles as an animated model with keys: keys and animation bytes before
-# and after, the error the player measures, and the time of the step, at 0,
-# 0.1 % and 1 % of each model's bounding-box diagonal.
+# and after, the error the player measures (at the default distance D), and
+# the time of the step, at 0, 0.1 % and 1 % of each model's bounding-box
+# diagonal. `varndel_reduce_keys_figures --cost` times the clips that show
+# how the cost grows (bench/cost_clips.h).
 # Not run by CI: timings need a quiet machine.
 #
 # Usage: tools/bench_reduce_keys.sh [build-dir]   (default: build-bench, configured

@@ -8,6 +8,7 @@
 #include <varndel/reader.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ struct OptimizeOptions {
   // Model units; negative (the default) or NaN: the animation keys stay as
   // they are. Otherwise OptimizeModel reduces them as ReduceKeys does.
   float animationTolerance = -1.0f;
+  // Model units: how far from each node the points that carry its
+  // orientation into the measure lie (see MeasureAnimationError); negative
+  // or NaN: DefaultAnimationDistance of the model.
+  float animationDistance = -1.0f;
+  // Only the animation keys: the meshes stay byte for byte, so that
+  // MeasureAnimationError(input, output) compares like with like.
+  bool keysOnly = false;
+  // Called now and then while keys are reduced (see ReduceKeys).
+  std::function<void(size_t done, size_t total)> progress;
 };
 
 // For every mesh, in place: welds vertices whose 88 bytes are identical,
@@ -26,7 +36,9 @@ struct OptimizeOptions {
 // renumbers the vertices in order of first use. Vertex records travel whole;
 // vertices no triangle uses stay, after the used ones. A mesh whose index
 // count is not a multiple of 3, or with an index past its vertices, is left
-// as it is. Returns the warnings, one sentence each, starting "mesh N: ".
+// as it is. With options.keysOnly the meshes are not touched. Then, with an
+// animation tolerance, the keys are reduced as ReduceKeys does. Returns the
+// warnings, one sentence each, starting "mesh N: ".
 std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options = {});
 
 // The keys of an animation: position, rotation and scale keys of every track.
@@ -35,16 +47,28 @@ size_t CountKeys(const Animation& animation);
 // The largest distance, in model units, between the poses of two models
 // whose animations differ only in their keys, played with AnimationPlayer
 // at every key time of original's animation and midway between each pair of
-// consecutive times: every node's global origin and, when the model has
-// meshes, every skinned vertex position. 0 when the poses are identical
-// (NaN where both are NaN counts as identical); infinity when the models
-// cannot be compared (different nodes, bone entries or meshes).
-double MeasureAnimationError(const Model& original, const Model& reduced);
+// consecutive times: of every node, its global origin and the three points
+// at distance along its axes (its global transformation applied to
+// (distance, 0, 0), (0, distance, 0) and (0, 0, distance): where a prop
+// attached to the node would be), and, when the model has meshes, every
+// skinned vertex position. A negative or NaN distance: the default,
+// DefaultAnimationDistance(original); 0 measures the origins alone. 0 when
+// the poses are identical (NaN where both are NaN counts as identical);
+// infinity when the models cannot be compared (different nodes, bone entries
+// or meshes).
+double MeasureAnimationError(const Model& original, const Model& reduced, double distance = -1.0);
 
 // The diagonal of the model's bounding box, in model units: of its finite
 // mesh positions, or, for a skeleton without meshes, of its joints' global
 // origins at the times MeasureAnimationError plays. 0 for neither.
 double ModelDiagonal(const Model& model);
+
+// The share of ModelDiagonal that DefaultAnimationDistance is.
+constexpr double kDefaultAnimationDistanceShare = 0.1;
+
+// The distance MeasureAnimationError and ReduceKeys use unless told
+// otherwise: a tenth of ModelDiagonal, or 1 model unit when that is 0.
+double DefaultAnimationDistance(const Model& model);
 
 struct KeyReduction {
   size_t keysBefore = 0;
@@ -53,7 +77,8 @@ struct KeyReduction {
 };
 
 // Removes from every track's position, rotation and scale lists the keys
-// whose removal keeps MeasureAnimationError(before, after) within tolerance
+// whose removal keeps MeasureAnimationError(before, after, distance) within
+// tolerance
 // (model units), and checks that before returning: a key is kept rather
 // than the bound broken. Kept keys keep their time and value bytes; the
 // first and last key of each list, lists of fewer than three keys, the max
@@ -62,7 +87,13 @@ struct KeyReduction {
 // reorder (unsorted, repeated or NaN times), lists with a non-finite value
 // and tracks the player does not play are left as they are. A static model
 // or a negative or NaN tolerance: nothing changes.
-KeyReduction ReduceKeys(Model& model, float tolerance);
+// distance is MeasureAnimationError's. progress, when set, is called now and
+// then with the poses measured so far and the poses planned: two passes over
+// every time, the first and the final check, and in between the times that a
+// correction touched, added to the total when it is planned (so the total may
+// grow).
+KeyReduction ReduceKeys(Model& model, float tolerance, float distance = -1.0f,
+                        const std::function<void(size_t done, size_t total)>& progress = nullptr);
 
 // The simplifier's work grows with the square of the triangles around a
 // vertex; BuildLod copies a mesh above this sum of squares whole, with a

@@ -2,6 +2,7 @@
 import collections
 import gc
 import json
+import math
 import os
 import pathlib
 import subprocess
@@ -53,6 +54,44 @@ def test_optimize_keeps_the_triangles(compiled, model):
     for lod in lods:
         assert [len(m.indices) <= len(b.indices) for m, b in zip(lod.meshes, read.meshes)] == [True] * len(read.meshes)
         assert varndel.validate(lod) == [] or all(f.severity == "warning" for f in varndel.validate(lod))
+
+
+def smooth_bvh(path, frames=240):
+    """A root that walks and an arm that swings +-60 degrees, a key at every frame."""
+    lines = ["HIERARCHY", "ROOT hips", "{", "OFFSET 0 0 0",
+             "CHANNELS 6 Xposition Yposition Zposition Zrotation Xrotation Yrotation",
+             "JOINT arm", "{", "OFFSET 0 10 0", "CHANNELS 3 Zrotation Xrotation Yrotation",
+             "End Site", "{", "OFFSET 0 10 0", "}", "}", "}",
+             "MOTION", f"Frames: {frames}", "Frame Time: 0.0333333"]
+    for k in range(frames):
+        lines.append(f"{0.05 * k:.4f} 0 0 0 0 0 {60 * math.sin(2 * math.pi * k / 80):.4f} 0 0")
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+def test_optimize_reduces_keys_within_the_tolerance(tmp_path):
+    data = varndel.write_bytes(varndel.compile(smooth_bvh(tmp_path / "swing.bvh"), animated=True))
+    keys_only = varndel.read_bytes(data)
+    vertices = [m.vertices.copy() for m in keys_only.meshes]
+    indices = [m.indices.copy() for m in keys_only.meshes]
+    assert varndel.optimize(keys_only, anim_tolerance=0.05, keys_only=True) == []
+    # Keys alone: the meshes stay byte for byte, and the input and output compare.
+    assert [m.vertices.tobytes() for m in keys_only.meshes] == [v.tobytes() for v in vertices]
+    assert [m.indices.tobytes() for m in keys_only.meshes] == [i.tobytes() for i in indices]
+    assert len(varndel.write_bytes(keys_only)) < len(data) / 2
+    assert varndel.animation_error(varndel.read_bytes(data), keys_only) <= 0.05
+    # The distance counts: points farther out see a turn sooner, and keep more keys.
+    near, far = varndel.read_bytes(data), varndel.read_bytes(data)
+    varndel.optimize(near, anim_tolerance=0.05, anim_distance=0.01, keys_only=True)
+    varndel.optimize(far, anim_tolerance=0.05, anim_distance=20.0, keys_only=True)
+    assert len(varndel.write_bytes(near)) < len(varndel.write_bytes(far))
+    assert varndel.animation_error(varndel.read_bytes(data), far, distance=20.0) <= 0.05
+    # With the meshes ordered too: within the tolerance of the ordered model.
+    both, plain = varndel.read_bytes(data), varndel.read_bytes(data)
+    varndel.optimize(both, anim_tolerance=0.05)
+    varndel.optimize(plain)
+    assert len(varndel.write_bytes(both)) < len(varndel.write_bytes(plain))
+    assert varndel.animation_error(plain, both) <= 0.05
 
 
 @pytest.mark.parametrize("model", MODELS)
@@ -139,6 +178,15 @@ def test_unreadable_and_unwritable_paths(compiled, tmp_path):
     (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[0.0]), ValueError),
     (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[float("nan")]), ValueError),
     (lambda data: varndel.optimize(varndel.read_bytes(data), lods=[1.5]), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_tolerance=-1.0), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_tolerance=float("nan")), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_tolerance=float("inf")), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_tolerance=0.1, anim_distance=-1.0), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_distance=1.0), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), keys_only=True), ValueError),
+    (lambda data: varndel.optimize(varndel.read_bytes(data), anim_tolerance=0.1, keys_only=True, lods=[0.5]), ValueError),
+    (lambda data: varndel.animation_error(varndel.read_bytes(data), varndel.read_bytes(data), distance=float("nan")),
+     ValueError),
 ])
 def test_bad_arguments_raise(compiled, call, error):
     with pytest.raises(error):

@@ -175,6 +175,7 @@ varndel_models(
     animated = True,
     optimize = True,
     animation_tolerance = "0.01",
+    animation_distance = "0.2",
     output_directory = "reduced",
 )
 EOF
@@ -182,8 +183,8 @@ cat >>"$ws_a/CMakeLists.txt" <<'EOF'
 file(GLOB generated_models RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" generated/*/*.obj)
 varndel_add_models(generated ALL MODELS ${generated_models})
 varndel_add_models(props_optimized ALL OPTIMIZE OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
-varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 OUTPUT_DIRECTORY reduced
-  MODELS characters/walker.gltf)
+varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 ANIMATION_DISTANCE 0.2
+  OUTPUT_DIRECTORY reduced MODELS characters/walker.gltf)
 varndel_add_models(ground ALL MODELS ground.obj)
 varndel_add_models(probes ALL ANIMATED ASSET_ROOT probes OUTPUT_DIRECTORY probes
   MODELS probes/md5cube.md5mesh probes/smdstrip.smd)

@@ -115,8 +115,8 @@ cat >>"$opt_src/CMakeLists.txt" <<'CMAKE'
 varndel_add_models(props_opt ALL OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
 varndel_add_models(characters_opt ALL ANIMATED OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized
                    MODELS characters/walker.gltf)
-varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 OUTPUT_DIRECTORY reduced
-                   MODELS characters/walker.gltf)
+varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 ANIMATION_DISTANCE 0.2
+                   OUTPUT_DIRECTORY reduced MODELS characters/walker.gltf)
 get_target_property(opt_outputs props_opt VARNDEL_OUTPUTS)
 message(STATUS "props_opt outputs: ${opt_outputs}")
 CMAKE
@@ -132,7 +132,7 @@ for file in crate.staticbin crate.lod1.staticbin walker.animbin walker.lod1.anim
   expect_same "$work/opt-build/optimized/$file" "$work/opt-ref/$file"
 done
 "$prefix/bin/varndel-opt" "$work/ref/walker/walker.animbin" -o "$work/opt-ref/walker.reduced.animbin" \
-  --anim-tolerance 0.01 >/dev/null
+  --anim-tolerance 0.01 --anim-distance 0.2 >/dev/null
 expect_same "$work/opt-build/reduced/walker.animbin" "$work/opt-ref/walker.reduced.animbin"
 expect_contains "$(cat "$work/opt-build/varndel-logs/props_opt/crate/lods.txt")" "lod1: " "the LOD report"
 # A deleted level is rebuilt: it is an output of the edge.

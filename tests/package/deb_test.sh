@@ -18,7 +18,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libassimp libstdc++ libc6; do expect_contains "$depends" "$library" "Depends"; done
 contents=$(dpkg-deb -c "$deb")
 for file in ./usr/bin/Varndel ./usr/bin/varndel-inspect ./usr/bin/varndel-opt ./usr/libexec/varndel/varndel-edge \
-  ./usr/include/varndel/reader.h ./usr/lib/libvarndel_reader.a ./usr/lib/cmake/Varndel/VarndelConfig.cmake \
+  ./usr/include/varndel/reader.h ./usr/include/varndel/mapped.h ./usr/lib/libvarndel_reader.a ./usr/lib/libvarndel_anim.a \
+  ./usr/lib/cmake/Varndel/VarndelConfig.cmake \
   ./usr/lib/cmake/Varndel/VarndelModels.cmake; do
   expect_contains "$contents" "$file" "package contents"
 done

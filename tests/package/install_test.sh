@@ -7,7 +7,8 @@ build=$1 prefix=$2
 rm -rf "$prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for file in bin/Varndel bin/varndel-inspect bin/varndel-opt libexec/varndel/varndel-edge include/varndel/reader.h \
-  include/varndel/records.h include/varndel/writer.h include/varndel/optimize.h lib/libvarndel_reader.a \
+  include/varndel/records.h include/varndel/writer.h include/varndel/optimize.h include/varndel/mapped.h \
+  lib/libvarndel_reader.a lib/libvarndel_anim.a \
   lib/libvarndel_optimize.a lib/cmake/Varndel/VarndelConfig.cmake \
   lib/cmake/Varndel/VarndelConfigVersion.cmake lib/cmake/Varndel/VarndelTargets.cmake \
   lib/cmake/Varndel/VarndelModels.cmake; do

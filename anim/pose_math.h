@@ -1,6 +1,6 @@
 // Arithmetic shared by the sampling reference (sample.cpp) and the player
 // (player.cpp), so that both give the same values bit for bit. Internal to
-// the reader library.
+// the animation runtime.
 #pragma once
 
 #include <varndel/reader.h>

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "reader/pose_math.h"
+#include "anim/pose_math.h"
 
 namespace varndel {
 namespace {

@@ -1,4 +1,4 @@
-#include "reader/pose_math.h"
+#include "anim/pose_math.h"
 
 #include <algorithm>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "reader/pose_math.h"
+#include "anim/pose_math.h"
 
 namespace varndel {
 namespace {
