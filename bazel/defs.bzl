@@ -1,6 +1,7 @@
-"""varndel_models: one Bazel action per model, run by the installed build step.
+"""varndel_models: one Bazel action per model, run by the installed build step;
+varndel_report: one HTML page over compiled models (varndel-inspect report).
 
-    load("@varndel//bazel:defs.bzl", "varndel_models")
+    load("@varndel//bazel:defs.bzl", "varndel_models", "varndel_report")
 
     varndel_models(
         name = "props",
@@ -16,6 +17,12 @@
         extract_textures = False,    # also <stem>.textures/, the embedded images
         animations = [],             # with animated: takes also compiled into <stem>.<take>.animbin
         clips_only = False,          # with animations: take files without meshes
+    )
+
+    varndel_report(
+        name = "library",
+        models = [":props", ":characters"],  # varndel_models targets or compiled files
+        out = "",                            # default: <name>.html
     )
 
 Each model is one action with one output, <output_directory>/<stem>.staticbin
@@ -257,3 +264,43 @@ def varndel_models(name, srcs, data = None, **kwargs):
         data = native.glob([_join(d, "**") for d in dirs], exclude = _NOT_DATA)
     existing = native.glob(["**"], exclude = _NOT_DATA)
     _varndel_models(name = name, srcs = srcs, data = data, existing = existing, **kwargs)
+
+def _varndel_report_impl(ctx):
+    out = ctx.actions.declare_file(ctx.attr.out or ctx.label.name + ".html")
+    files = ctx.files.models
+    compiled = [f for f in files if not f.is_directory and f.extension in ["staticbin", "animbin"]]
+    if not compiled:
+        fail("%s: models names no compiled file" % ctx.label)
+
+    # The extracted textures (tree artifacts) come along, so that the page
+    # says which textures were extracted. One thread: Bazel runs actions in
+    # parallel already.
+    args = ctx.actions.args()
+    args.add("report")
+    args.add_all(compiled)
+    args.add("-o", out)
+    args.add("-j", "1")
+    ctx.actions.run(
+        executable = ctx.executable.inspect,
+        arguments = [args],
+        inputs = files,
+        outputs = [out],
+        mnemonic = "VarndelReport",
+        progress_message = "Writing the report %s" % out.short_path,
+    )
+    return [DefaultInfo(files = depset([out]))]
+
+varndel_report = rule(
+    implementation = _varndel_report_impl,
+    doc = "One self-contained HTML page over compiled models: pictures, sizes, textures and findings.",
+    attrs = {
+        "models": attr.label_list(allow_files = True, mandatory = True, allow_empty = False),
+        "out": attr.string(),
+        "inspect": attr.label(
+            default = "@varndel_tools//:inspect",
+            executable = True,
+            allow_single_file = True,
+            cfg = "exec",
+        ),
+    },
+)

@@ -12,7 +12,8 @@
 #     [EXTRACT_TEXTURES]          # embedded textures into <stem>.textures/ beside each output
 #     [ANIMATIONS <sel>...]       # with ANIMATED: each selected take into <stem>.<take>.animbin too
 #     [CLIPS_ONLY]                # with ANIMATIONS: take files without meshes
-#     [ALL])                      # add <target> to the default build
+#     [REPORT <file.html>]        # also the target <target>_report: varndel-inspect report over the outputs
+#     [ALL])                      # add <target> (and <target>_report) to the default build
 #
 # Each output is the file that `Varndel <animated> <flip> <model relative to
 # ASSET_ROOT>` run in ASSET_ROOT writes. Logs go to
@@ -37,7 +38,7 @@ cmake_policy(SET CMP0116 OLD)
 
 function(varndel_add_models target)
   cmake_parse_arguments(PARSE_ARGV 1 arg "ANIMATED;FLIP_UVS;ALL;OPTIMIZE;EXTRACT_TEXTURES;CLIPS_ONLY"
-                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE;ANIMATION_DISTANCE"
+                        "OUTPUT_DIRECTORY;ASSET_ROOT;ANIMATION_TOLERANCE;ANIMATION_DISTANCE;REPORT"
                         "MODELS;LODS;ANIMATIONS")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "varndel_add_models(${target}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")
@@ -106,6 +107,13 @@ function(varndel_add_models target)
     endif()
     list(APPEND options --lod ${ratio})
   endforeach()
+  if("REPORT" IN_LIST arg_KEYWORDS_MISSING_VALUES)
+    message(FATAL_ERROR "varndel_add_models(${target}): REPORT names no file")
+  endif()
+  if(DEFINED arg_REPORT AND NOT TARGET Varndel::inspect)
+    message(FATAL_ERROR "varndel_add_models(${target}): REPORT needs Varndel::inspect (varndel-inspect), "
+                        "which this Varndel package does not have")
+  endif()
   if(NOT TARGET Varndel::edge)
     message(FATAL_ERROR "varndel_add_models(${target}): Varndel::edge is not defined; "
                         "call find_package(Varndel CONFIG REQUIRED) in this directory or above")
@@ -253,6 +261,21 @@ function(varndel_add_models target)
     set(all ALL)
   endif()
   add_custom_target(${target} ${all} DEPENDS ${outputs} ${manifests})
+  if(DEFINED arg_REPORT)
+    # One page over this call's outputs, LOD levels, take files and extracted
+    # textures included; a damaged output gets its row and does not fail the build.
+    set(report_takes ${manifests})
+    list(FILTER report_takes INCLUDE REGEX "\\.animbin$")
+    cmake_path(ABSOLUTE_PATH arg_REPORT BASE_DIRECTORY "${CMAKE_CURRENT_BINARY_DIR}" NORMALIZE OUTPUT_VARIABLE report)
+    add_custom_command(
+      OUTPUT "${report}"
+      COMMAND Varndel::inspect report ${outputs} ${report_takes} -o "${report}"
+      DEPENDS ${outputs} ${manifests} Varndel::inspect
+      COMMENT "Writing the report ${arg_REPORT}"
+      VERBATIM)
+    add_custom_target(${target}_report ${all} DEPENDS "${report}")
+    add_dependencies(${target}_report ${target})
+  endif()
   set_property(TARGET ${target} PROPERTY VARNDEL_OUTPUTS "${outputs}")
   set_property(TARGET ${target} PROPERTY VARNDEL_TEXTURE_DIRECTORIES "${texture_dirs}")
   # The take records (<stem>.takes.txt), each listing its model's take files.

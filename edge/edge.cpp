@@ -489,12 +489,16 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     const std::vector<std::string> previous = RecordedTakeFiles(request.output);
     if (!CommitFiles(takeFiles, reason)) throw std::runtime_error(reason);
     // A take that is gone from the source, or no longer selected, takes its
-    // file along.
-    std::set<std::string> written;
-    for (const OutputFile& take : takeFiles) written.insert(take.target);
+    // file along, unless this run wrote that name anew (a take once named
+    // "lod1" left a file that is now a LOD file).
+    std::set<std::string> written{FoldedPath(request.output)};
+    for (const OutputFile& take : takeFiles) written.insert(FoldedPath(take.target));
+    for (size_t n = 1; n <= request.lods.size(); ++n) {
+      written.insert(FoldedPath(varndel::LodPath(request.output, n, true)));
+    }
     takeFiles.clear();
     for (const std::string& stale : previous) {
-      if (written.count(stale) == 0) RemoveOutputFileAt(stale);
+      if (written.count(FoldedPath(stale)) == 0) RemoveOutputFileAt(stale);
     }
   }
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);

@@ -10,4 +10,5 @@ int RunJson(int argc, char** argv);
 int RunCheck(int argc, char** argv);
 int RunDiff(int argc, char** argv);
 int RunRender(int argc, char** argv);
+int RunReport(int argc, char** argv);
 

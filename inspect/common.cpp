@@ -9,6 +9,7 @@
 #endif
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +18,8 @@
 #include <iostream>
 #include <system_error>
 #include <vector>
+
+#include "reader/file_access.h"
 
 namespace inspect {
 
@@ -73,9 +76,21 @@ bool LoadModelFile(const std::string& command, const std::string& path, varndel:
   return true;
 }
 
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason) {
+  if (varndel::file_access::WriteOutputFile(path, bytes, reason)) return true;
+  // The seam's reason names the output, which the caller names already.
+  for (const char* verb : {"cannot create ", "cannot write "}) {
+    const std::string named = verb + path + ": ";
+    if (reason.compare(0, named.size(), named) == 0) reason.erase(0, named.size());
+  }
+  return false;
+}
+
 bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {
   return stdoutIsTerminal && (noColor == nullptr || noColor[0] == '\0');
 }
+
+bool StderrIsTerminal() { return VARNDEL_ISATTY(2) != 0; }
 
 bool StdoutWantsColour() { return ColourWanted(VARNDEL_ISATTY(1) != 0, std::getenv("NO_COLOR")); }
 

@@ -38,6 +38,13 @@ int ParseCommandLine(CLI::App& app, int argc, char** argv);
 // failure writes "varndel-inspect: <command>: <path>: <reason>" on stderr.
 bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes);
 
+// Writes bytes through the output seam (varndel::file_access::
+// WriteOutputFile): a new temporary file beside path, renamed over path, so a failed write leaves no half-written file behind and two
+// writers of one output never share a file. The one place the inspector
+// writes an output file (render's PNG, report's page and JSON). On failure
+// returns false with the reason.
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason);
+
 // "offset 130, meshes[2].indices: ..." or, for a file that cannot be opened,
 // the reader's message alone.
 std::string DescribeReadError(const varndel::ReadError& error);
@@ -46,6 +53,8 @@ std::string DescribeReadError(const varndel::ReadError& error);
 // but the empty string.
 bool ColourWanted(bool stdoutIsTerminal, const char* noColor);
 bool StdoutWantsColour();
+// Progress lines go to stderr only when it is a terminal.
+bool StderrIsTerminal();
 
 struct Palette {
   bool on = false;

@@ -19,6 +19,7 @@ constexpr Command kCommands[] = {
     {"check", RunCheck, "judge files the way an engine would load them"},
     {"diff", RunDiff, "compare two compiled files field by field"},
     {"render", RunRender, "draw a compiled file into a PNG"},
+    {"report", RunReport, "one HTML page over a library of compiled files"},
 };
 
 void PrintUsage(std::ostream& out) {
@@ -29,7 +30,7 @@ void PrintUsage(std::ostream& out) {
          "and NO_COLOR is unset or empty.\n"
          "\nexit codes:\n"
          "  0\tsuccess; check: no errors (warnings allowed); diff: the files are equal\n"
-         "  1\tcheck: errors found; diff: the files differ; render: the PNG cannot be written\n"
+         "  1\tcheck: errors found; diff: the files differ; render, report: the output cannot be written\n"
          "  2\ta file cannot be read, a usage error, or not enough memory\n"
          "\noptions:\n"
          "  -h, --help\tthis text\n"

@@ -35,15 +35,6 @@ constexpr uint8_t kDiffuse = 1;
 
 const char* const kPrefix = "varndel-inspect render: ";
 
-bool ParseSize(const std::string& text, int& width, int& height) {
-  static const std::regex kSize("([0-9]{1,5})[xX]([0-9]{1,5})");
-  std::smatch match;
-  if (!std::regex_match(text, match, kSize)) return false;
-  width = std::stoi(match[1].str());
-  height = std::stoi(match[2].str());
-  return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide;
-}
-
 // The times to draw, in ticks: one, or frames spread evenly from the first
 // tick to the duration, both ends included.
 std::vector<float> FrameTicks(const varndel::Model& model, double seconds, int frames) {
@@ -96,7 +87,7 @@ int RunRender(int argc, char** argv) {
   }
 
   render::Request request;
-  if (!ParseSize(size, request.width, request.height)) {
+  if (!render::ParseSize(size, request.width, request.height)) {
     std::cerr << kPrefix << "--size " << inspect::QuoteName(size) << " is not WxH with each side from 1 to "
               << kMaxSide << "\n";
     return 2;
@@ -142,14 +133,7 @@ int RunRender(int argc, char** argv) {
     std::cerr << kPrefix << "cannot encode the picture as PNG\n";
     return 1;
   }
-  // Through a temporary beside it, renamed over it: a failed write leaves no
-  // half-written picture, and two renders to one output never share a file.
-  if (!varndel::file_access::WriteOutputFile(output, png, reason)) {
-    // The seam's reason names the output already; one verb for every case.
-    for (const char* verb : {"cannot create ", "cannot write "}) {
-      const std::string named = verb + output + ": ";
-      if (reason.compare(0, named.size(), named) == 0) reason.erase(0, named.size());
-    }
+  if (!inspect::WriteWholeFile(output, png, reason)) {
     std::cerr << kPrefix << "cannot write " << output << ": " << reason << "\n";
     return 1;
   }
@@ -157,6 +141,15 @@ int RunRender(int argc, char** argv) {
 }
 
 namespace render {
+
+bool ParseSize(const std::string& text, int& width, int& height) {
+  static const std::regex kSize("([0-9]{1,5})[xX]([0-9]{1,5})");
+  std::smatch match;
+  if (!std::regex_match(text, match, kSize)) return false;
+  width = std::stoi(match[1].str());
+  height = std::stoi(match[2].str());
+  return width >= 1 && height >= 1 && width <= kMaxSide && height <= kMaxSide;
+}
 
 void SheetGrid(int frames, int& columns, int& rows) {
   const int count = std::max(frames, 1);

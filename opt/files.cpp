@@ -4,8 +4,6 @@
 #include <varndel/writer.h>
 #ifdef _WIN32
 #include <io.h>
-#define isatty _isatty
-#define fileno _fileno
 #else
 #include <unistd.h>
 #endif
@@ -159,8 +157,16 @@ bool WriteLodFiles(const varndel::Model& base, const std::string& output, const 
   return true;
 }
 
+static bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(fileno(stderr)) != 0;
+#endif
+}
+
 std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what) {
-  if (!isatty(fileno(stderr))) return nullptr;
+  if (!StderrIsTerminal()) return nullptr;
   using Clock = std::chrono::steady_clock;
   struct State {
     Clock::time_point start = Clock::now(), last{};

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -58,6 +59,38 @@ const CLI::Validator kRatioRange(
     },
     "in (0, 1]");
 
+// The warnings on stderr. Those that repeat one reason for several meshes
+// ("lod1: mesh 3: keeps 90 of 120 indices, not 60: <reason>") become one
+// line with the count, unless verbose; every other warning is printed as is.
+void PrintWarnings(const std::vector<std::string>& warnings, bool verbose) {
+  static const std::regex kMeshWarning(R"(^((?:lod[0-9]+: )?)mesh [0-9]+: (?:.*: )?([^:]*)$)");
+  std::vector<std::pair<std::string, size_t>> groups;  // "<level><reason>", count; in order met
+  std::vector<std::string> keys(warnings.size());
+  for (size_t i = 0; i < warnings.size(); ++i) {
+    std::smatch match;
+    if (verbose || !std::regex_match(warnings[i], match, kMeshWarning)) continue;
+    keys[i] = match[1].str() + '\0' + match[2].str();
+    auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == keys[i]; });
+    if (group == groups.end()) {
+      groups.emplace_back(keys[i], 1);
+    } else {
+      ++group->second;
+    }
+  }
+  std::vector<bool> printed(groups.size());
+  for (size_t i = 0; i < warnings.size(); ++i) {
+    const auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == keys[i]; });
+    if (keys[i].empty() || group == groups.end() || group->second < 2) {
+      std::cerr << "varndel-opt: warning: " << warnings[i] << '\n';
+    } else if (!printed[group - groups.begin()]) {
+      printed[group - groups.begin()] = true;
+      const size_t split = keys[i].find('\0');
+      std::cerr << "varndel-opt: warning: " << keys[i].substr(0, split) << group->second
+                << " meshes: " << keys[i].substr(split + 1) << " (--verbose names them)\n";
+    }
+  }
+}
+
 int Fail(int code, const std::string& message) {
   std::cerr << "varndel-opt: " << message << '\n';
   return code;
@@ -100,6 +133,9 @@ int main(int argc, char** argv) {
                "with --anim-tolerance: reduce the animation keys alone; vertices, indices and meshes stay byte for "
                "byte");
   app.add_flag("-q,--quiet", quiet, "no progress on stderr");
+  bool verbose = false;
+  app.add_flag("-v,--verbose", verbose,
+               "one warning line per mesh, instead of one line with a count for each reason that repeats");
   std::string version = varndel::ToolVersionText("varndel-opt");
   version.pop_back();  // CLI11 ends the text with its own line break
   app.set_version_flag("--version", version, "print the version, and those of Assimp and meshoptimizer");
@@ -168,9 +204,7 @@ int main(int argc, char** argv) {
     const size_t keysBefore = varndel::CountKeys(model.animation);
     if (tolerance >= 0.0f && model.animated && distance < 0.0f)
       options.animationDistance = distance = float(varndel::DefaultAnimationDistance(model));
-    for (const std::string& warning : varndel::OptimizeModel(model, options)) {
-      std::cerr << "varndel-opt: warning: " << warning << '\n';
-    }
+    PrintWarnings(varndel::OptimizeModel(model, options), verbose);
     if (tolerance >= 0.0f && model.animated) {
       std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << " (tolerance "
                 << tolerance << ", distance " << distance << ")\n";
@@ -186,7 +220,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> warnings;
     std::ostringstream report;
     const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);
-    for (const std::string& warning : warnings) std::cerr << "varndel-opt: warning: " << warning << '\n';
+    PrintWarnings(warnings, verbose);
     if (!written) {
       DiscardFiles(pending);
       return Fail(kExitWriteFailed, error);

@@ -71,9 +71,9 @@ LodLevel BuildLod(const Model& model, const LodOptions& options) {
                                            mesh.vertices.size(), sizeof(Vertex), target, options.targetError,
                                            &sloppyError));
       if (!sloppy.empty() && sloppy.size() < simplified.size()) {
-        sloppyNote = "borders and seams stopped the simplifier at " + std::to_string(simplified.size()) +
-                     " indices; the sloppy simplifier, which may move them, gives " + std::to_string(sloppy.size()) +
-                     " (error " + Shortest(sloppyError) + ")";
+        sloppyNote = "the sloppy simplifier from " + std::to_string(simplified.size()) + " indices, error " +
+                     Shortest(sloppyError) + ": borders and seams stopped the simplifier; the sloppy simplifier, " +
+                     "which may move them, was used";
         simplified = std::move(sloppy);
         error = sloppyError;
       }
@@ -85,7 +85,7 @@ LodLevel BuildLod(const Model& model, const LodOptions& options) {
     if (mesh.indices.size() > target) {
       level.warnings.push_back(
           prefix + kept +
-          (!sloppyNote.empty() ? sloppyNote + ", and no fewer within the target error"
+          (!sloppyNote.empty() ? sloppyNote + ", and gets no further within the target error"
            : stuck             ? "no further edge can be collapsed without moving a border or seam, "
                                  "not even by the sloppy simplifier within the target error"
                                : "further collapses would pass the target error " + Shortest(options.targetError)));

@@ -593,8 +593,20 @@ TEST(VarndelOpt, EndsTheLodChainWhereALevelWouldRepeatTheOneBefore) {
   EXPECT_EQ(run.err.find("lod2: mesh"), std::string::npos) << "no warnings of a level not written\n" << run.err;
   EXPECT_EQ(run.out.find("lod2"), std::string::npos) << run.out;
 
-  // Declared outputs: every level is written, the repeat named.
+  // Two such meshes: one warning line with the count, each mesh's under --verbose.
   varndel::Model model = ReadOrFail(dir.path / "crate.staticbin");
+  varndel::Model twice = model;
+  twice.meshes.push_back(twice.meshes[0]);
+  WriteFile(dir.path / "twice.staticbin", varndel::WriteModel(twice));
+  const RunResult summary = RunOpt({"twice.staticbin", "--lod", "0.5"}, dir.path);
+  EXPECT_NE(summary.err.find("warning: lod1: 2 meshes: no further edge can be collapsed"), std::string::npos)
+      << summary.err;
+  EXPECT_EQ(summary.err.find("mesh 0"), std::string::npos) << summary.err;
+  const RunResult verbose = RunOpt({"twice.staticbin", "--lod", "0.5", "--verbose"}, dir.path);
+  EXPECT_NE(verbose.err.find("warning: lod1: mesh 0: keeps 36 of 36 indices"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find("warning: lod1: mesh 1: keeps 36 of 36 indices"), std::string::npos) << verbose.err;
+
+  // Declared outputs: every level is written, the repeat named.
   std::ostringstream report;
   std::vector<std::string> warnings;
   std::string error;

@@ -199,6 +199,11 @@ TEST(Takes, HostileNamesStayInTheOutputDirectoryAndNeverShareAFile) {
   ASSERT_EQ(list.exitCode, 0) << list.err;
   EXPECT_TRUE(PrintableAscii(list.out.substr(0, 400))) << list.out;
   EXPECT_NE(list.out.find("4 '\\x1b[31mred\\x07'"), std::string::npos) << list.out;
+  const RunResult json = RunEdgeTool({"--list-animations", "hostile.gltf", "--json"}, root);
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  const nlohmann::json listed = nlohmann::json::parse(json.out)["animations"];  // well-formed UTF-8
+  EXPECT_EQ(listed[5]["nameHex"], "636166e9206c6174696e2d31");  // "caf\xe9 latin-1"
+  EXPECT_EQ(listed[4]["name"], "\x1b[31mred\x07");
 
   const fs::path out = scratch.path / "build" / "out";
   const RunResult run = CompileTakes(root, "hostile.gltf", out, {"--animation", "all"});
@@ -238,6 +243,19 @@ TEST(Takes, ATakeThatIsGoneTakesItsFileAlong) {
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(FilesIn(out), (std::set<std::string>{"log", "takes.animbin", "takes.take0.animbin", "takes.bend.animbin",
                                                  "takes.takes.txt"}));
+
+  // A take once named "lod1" left a file that is a LOD file of this run:
+  // the LOD file stays.
+  nlohmann::json renamed = nlohmann::json::parse(gltf);
+  renamed["animations"][1]["name"] = "lod1";
+  WriteFile(root / "takes.gltf", renamed.dump());
+  ASSERT_EQ(CompileTakes(root, "takes.gltf", out, {"--animation", "1"}).exitCode, 0);
+  ASSERT_TRUE(fs::exists(out / "takes.lod1.animbin"));
+  const RunResult lods = CompileTakes(root, "takes.gltf", out, {"--optimize", "--lod", "0.5", "--animation", "0"});
+  ASSERT_EQ(lods.exitCode, 0) << lods.err;
+  varndel::Model lod;
+  ASSERT_TRUE(varndel::ReadModelFile((out / "takes.lod1.animbin").string(), lod));
+  EXPECT_FALSE(fs::exists(out / "takes.bend.animbin"));
 }
 
 // A clip file holds no meshes but the whole animation, and a player prepared

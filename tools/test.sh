@@ -13,6 +13,7 @@ packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
 packages+=(bazel-bootstrap nginx)     # the Bazel rules' test: Bazel 4.2 and a cache server
 packages+=(python3-pytest)            # the Python module's tests
 packages+=(assimp-testmodels)         # hostile models of the Python compile tests (invalid/OutOfMemory.off)
+packages+=(chromium)                  # the report page's browser test (headless)
 tools/build.sh --packages
 install_missing_packages "${packages[@]}"
 [ "${1:-}" != --packages ] || exit 0

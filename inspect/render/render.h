@@ -167,6 +167,8 @@ struct Request {
   uint64_t pixelTests = kPixelTestBudget;
   uint64_t textureBytes = kTextureByteBudget;
 };
+// "WxH" with each side from 1 to 8192.
+bool ParseSize(const std::string& text, int& width, int& height);
 // Columns and rows of the sheet of frames pictures (1 x 1 for one).
 void SheetGrid(int frames, int& columns, int& rows);
 // The whole picture of model, read from file (stored texture paths resolve

@@ -150,7 +150,14 @@ varndel_models(
     extract_textures = True,
 )
 EOF
+sed -i 's|^load("@varndel//bazel:defs.bzl", "varndel_models")$|load("@varndel//bazel:defs.bzl", "varndel_models", "varndel_report")|' \
+  "$ws_a/BUILD.bazel"
 cat >>"$ws_a/BUILD.bazel" <<'EOF'
+
+varndel_report(
+    name = "library",
+    models = [":props", ":characters", ":props_optimized"],
+)
 
 varndel_models(
     name = "generated",
@@ -194,9 +201,9 @@ EOF
 ws_b=$work/b/checkout/of/assets
 mkdir -p "$(dirname "$ws_b")"
 cp -r "$ws_a" "$ws_b"
-# The user's WORKSPACE lines, taken from the README.
-readme_lines=$(sed -n '/^local_repository(name = "varndel"/,/^varndel_tools(/p' "$source_dir/README.md")
-[ "$(grep -c . <<<"$readme_lines")" = 3 ] || fail "the README's WORKSPACE lines not found: $readme_lines"
+# The user's WORKSPACE lines, taken from docs/bazel.md.
+readme_lines=$(sed -n '/^local_repository(name = "varndel"/,/^varndel_tools(/p' "$source_dir/docs/bazel.md")
+[ "$(grep -c . <<<"$readme_lines")" = 3 ] || fail "the WORKSPACE lines of docs/bazel.md not found: $readme_lines"
 workspace() {  # <workspace> <prefix>
   sed -e "s|\"/src/varndel\"|\"$source_dir\"|" -e "s|\"/opt/varndel\"|\"$2\"|" <<<"$readme_lines" >"$1/WORKSPACE"
   grep -qF "\"$2\"" "$1/WORKSPACE" || fail "no prefix in the WORKSPACE: $(cat "$1/WORKSPACE")"
@@ -265,14 +272,18 @@ expect_same_outputs() {  # <workspace>...: each gives the CMake build's bytes, s
 # 1. Copy A, cold: every model compiles.
 build_ok "$ws_a" "$work/base-a" a-cold
 expect_spawns a-cold "$models" false
+# varndel_report: one page with a row for each of its models.
+for name in crate.staticbin walker.animbin optimized/crate.staticbin; do
+  grep -qF "$name" "$ws_a/bazel-bin/library.html" || fail "varndel_report's page has no row for $name"
+done
 grep -q "remote cache hit" <<<"$(summary a-cold)" && fail "a cold build found cache entries: $(summary a-cold)"
 # No absolute path, user or machine name on a model's command line or in its
 # input list: they would differ between machines, and so would the cache keys.
 args=$(tr -d '\n ' <"$work/a-cold.json" | sed 's/}{"commandArgs"/}\n{"commandArgs"/g' |
   grep '"mnemonic":"VarndelModel"' | sed -E 's/^\{"commandArgs":\[([^]]*)\].*/\1/' | tr ',' '\n' | tr -d '"')
 lists=$(find "$ws_a/bazel-bin" -path '*/_varndel/*' \( -name '*.inputs' -o -name '*.existing' \) -exec cat {} +)
-# Two --optimize, one --anim-tolerance and one --extract-textures with their values.
-[ "$(grep -c . <<<"$args")" = $((models * 13 + 6)) ] || fail "unexpected model command lines:"$'\n'"$args"
+# Two --optimize, one --anim-tolerance, one --anim-distance and one --extract-textures with their values.
+[ "$(grep -c . <<<"$args")" = $((models * 13 + 8)) ] || fail "unexpected model command lines:"$'\n'"$args"
 for name in "$(id -un)" "$(hostname)"; do
   ! grep -qE "(^|/)$name(/|$)" <<<"$args"$'\n'"$lists" || fail "a model's command line or input list names $name"
 done

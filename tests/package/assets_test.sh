@@ -112,7 +112,8 @@ expect_same "$b1/crate.staticbin" "$work/ref/crate/crate.staticbin"
 opt_src=$work/opt-src
 cp -r "$examples/assets" "$opt_src"
 cat >>"$opt_src/CMakeLists.txt" <<'CMAKE'
-varndel_add_models(props_opt ALL OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized MODELS models/crate.obj)
+varndel_add_models(props_opt ALL OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized REPORT optimized/props.html
+                   MODELS models/crate.obj)
 varndel_add_models(characters_opt ALL ANIMATED OPTIMIZE LODS 0.5 OUTPUT_DIRECTORY optimized
                    MODELS characters/walker.gltf)
 varndel_add_models(characters_reduced ALL ANIMATED OPTIMIZE ANIMATION_TOLERANCE 0.01 ANIMATION_DISTANCE 0.2
@@ -135,6 +136,8 @@ done
   --anim-tolerance 0.01 --anim-distance 0.2 >/dev/null
 expect_same "$work/opt-build/reduced/walker.animbin" "$work/opt-ref/walker.reduced.animbin"
 expect_contains "$(cat "$work/opt-build/varndel-logs/props_opt/crate/lods.txt")" "lod1: " "the LOD report"
+# REPORT: the page over the outputs, the level among them and beside its model.
+expect_contains "$(cat "$work/opt-build/optimized/props.html")" '"lods":["crate.lod1.staticbin"]' "the REPORT page"
 # A deleted level is rebuilt: it is an output of the edge.
 rm "$work/opt-build/optimized/walker.lod1.animbin"
 out=$(build "$work/opt-build") || { echo "$out"; fail "the rebuild of a deleted level failed"; }
