@@ -3,12 +3,6 @@
 #include "edge/edge.h"
 
 #include <assimp/DefaultIOSystem.h>
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -27,6 +21,7 @@
 #include "model/model.h"
 #include "edge/takes.h"
 #include "opt/files.h"
+#include "reader/file_access.h"
 #include "reader/text.h"
 
 namespace fs = std::filesystem;
@@ -121,14 +116,8 @@ static void WriteDepfile(const std::string& path, const std::string& target, con
   for (const std::string& input : inputs) text += " \\\n  " + EscapeDepfilePath(input);
   text += "\n";
   if (FileHolds(path, text)) return;
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    file << text;
-    file.flush();
-    if (!file) throw std::runtime_error("cannot write " + temporary);
-  }
-  fs::rename(temporary, path);
+  std::string reason;
+  if (!varndel::file_access::WriteOutputFile(path, text, reason)) throw std::runtime_error(reason);
 }
 
 std::set<std::string> ReadFileList(const std::string& listFile, const std::string& what) {
@@ -177,9 +166,11 @@ std::string EscapeDepfilePath(const std::string& path) {
   return escaped;
 }
 
-std::string TemporaryOutputPath(const EdgeRequest& request) {
-  const fs::path output(request.output);
-  return (output.parent_path() / ("." + output.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
+// A previous output at path is removed as a file; a directory there is not
+// this tool's output and stays.
+static void RemoveOutputFileAt(const std::string& path) {
+  std::error_code ignored;
+  if (!fs::is_directory(fs::symlink_status(path, ignored))) fs::remove(path, ignored);
 }
 
 // The take files that the record beside output lists: names only, each of
@@ -202,23 +193,42 @@ static std::vector<std::string> RecordedTakeFiles(const std::string& output) {
 }
 
 void DiscardEdgeOutputs(const EdgeRequest& request) {
-  std::error_code ignored;
-  fs::remove(TemporaryOutputPath(request), ignored);
-  fs::remove(request.output, ignored);
+  RemoveOutputFileAt(request.output);
   for (size_t n = 1; n <= request.lods.size(); ++n) {
-    const std::string lod = varndel::LodPath(request.output, n, request.animated == "1");
-    fs::remove(TemporaryPathFor(lod), ignored);
-    fs::remove(lod, ignored);
+    RemoveOutputFileAt(varndel::LodPath(request.output, n, request.animated == "1"));
   }
   if (!request.texturesDirectory.empty()) {
-    fs::remove_all(TemporaryTexturesDirectory(request.texturesDirectory), ignored);
-    fs::remove_all(request.texturesDirectory, ignored);
+    // Only a directory a run of this tool made; anything else stays whole.
+    const std::vector<std::string> listed = request.texturesManifest.empty()
+                                                ? std::vector<std::string>{}
+                                                : varndel::file_access::ReadManifestNames(request.texturesManifest);
+    std::string ignored;
+    varndel::file_access::RemoveOutputDirectory(request.texturesDirectory, listed, ignored);
   }
-  if (!request.texturesManifest.empty()) fs::remove(request.texturesManifest, ignored);
+  if (!request.texturesManifest.empty()) RemoveOutputFileAt(request.texturesManifest);
   if (!request.animations.empty()) {
-    for (const std::string& take : RecordedTakeFiles(request.output)) fs::remove(take, ignored);
-    fs::remove(varndel::TakesRecordPath(request.output), ignored);
+    for (const std::string& take : RecordedTakeFiles(request.output)) RemoveOutputFileAt(take);
+    RemoveOutputFileAt(varndel::TakesRecordPath(request.output));
   }
+}
+
+std::string RefusedEdgeOutput(const EdgeRequest& request) {
+  std::error_code ignored;
+  const fs::path model = fs::path(request.assetRoot) / request.model;
+  std::vector<std::string> files = {request.output, request.depfile, request.texturesManifest};
+  for (size_t n = 1; n <= request.lods.size(); ++n) {
+    files.push_back(varndel::LodPath(request.output, n, request.animated == "1"));
+  }
+  for (const std::string& file : files) {
+    if (!file.empty() && fs::equivalent(file, model, ignored)) {
+      return "refusing to write " + file + ": it is the model " + request.model;
+    }
+  }
+  if (request.texturesDirectory.empty()) return {};
+  const std::vector<std::string> listed = request.texturesManifest.empty()
+                                              ? std::vector<std::string>{}
+                                              : varndel::file_access::ReadManifestNames(request.texturesManifest);
+  return varndel::file_access::CheckReplaceableDirectory(request.texturesDirectory, listed);
 }
 
 // The embedded textures that the converted model references, as
@@ -253,39 +263,47 @@ static void OptimizeContainer(ModelContainer& mc, std::ostream& warnings) {
   }
 }
 
-// varndel-opt's key reduction on the verified output, in place: the
-// container holds no varndel::Animation, the file does.
-static void ReduceEdgeKeys(const std::string& temporary, float tolerance, float distance) {
+// varndel-opt's key reduction on the verified output, whose temporary file
+// is replaced by one holding the reduced image: the container holds no
+// varndel::Animation, the file does.
+static void ReduceEdgeKeys(OutputFile& file, float tolerance, float distance) {
   varndel::Model model;
   varndel::ReadError readError;
-  if (!varndel::ReadModelFile(temporary, model, &readError)) {
-    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  if (!varndel::ReadModelFile(file.temporary, model, &readError)) {
+    throw std::runtime_error("cannot read back " + file.target + ": " + varndel::FormatReadError(readError));
   }
   if (!model.animated) return;
   varndel::ReduceKeys(model, tolerance, distance);
   std::string error;
-  if (!WriteCheckedModelFile(temporary, varndel::WriteModel(model), error)) throw std::runtime_error(error);
+  OutputFile reduced;
+  if (!WriteCheckedTemporary(file.target, varndel::WriteModel(model), reduced, error)) {
+    throw std::runtime_error(error);
+  }
+  file = std::move(reduced);
 }
 
-// The LOD files of the verified output (read back from temporary, where it
-// still is), and their report in the log directory.
-static void WriteEdgeLods(const EdgeRequest& request, const std::string& temporary, const fs::path& logDir,
-                          std::ostream& warnings) {
+// The LOD files of the verified output (read back from its temporary), and
+// their report in the log directory, all pending for the commit.
+static void WriteEdgeLods(const EdgeRequest& request, const OutputFile& output, const fs::path& logDir,
+                          std::ostream& warnings, std::vector<OutputFile>& pending) {
   varndel::Model base;
   varndel::ReadError readError;
-  if (!varndel::ReadModelFile(temporary, base, &readError)) {
-    throw std::runtime_error("cannot read back " + temporary + ": " + varndel::FormatReadError(readError));
+  if (!varndel::ReadModelFile(output.temporary, base, &readError)) {
+    throw std::runtime_error("cannot read back " + output.target + ": " + varndel::FormatReadError(readError));
   }
   std::ostringstream report;
   std::vector<std::string> lodWarnings;
   std::string error;
-  const bool written = WriteLodFiles(base, request.output, LodRequest{request.lods, true}, report, lodWarnings, error);
+  const bool written =
+      WriteLodFiles(base, request.output, LodRequest{request.lods, true}, report, lodWarnings, error, &pending);
   for (const std::string& warning : lodWarnings) warnings << "varndel-opt: warning: " << warning << '\n';
   if (!written) throw std::runtime_error(error);
-  std::ofstream file(logDir / "lods.txt", std::ios::out | std::ios::binary | std::ios::trunc);
-  file << report.str();
-  file.flush();
-  if (!file) throw std::runtime_error("cannot write " + (logDir / "lods.txt").string());
+  namespace access = varndel::file_access;
+  OutputFile& file = pending.emplace_back();
+  if (!access::CreateOutputFile((logDir / "lods.txt").string(), file, error) ||
+      !access::AppendOutputFile(file, report.str(), error) || !access::CloseOutputFile(file, error)) {
+    throw std::runtime_error(error);
+  }
 }
 
 // The clip form of a take's file: the same image without meshes (and so
@@ -306,7 +324,7 @@ static std::string ClipBytes(const std::string& takeBytes, const std::string& pa
 // reduced), appending them to pending, then the record of the take files.
 // Returns 0, or the compiler's code (-1, -666) for a take that failed.
 static int WriteTakeTemporaries(const aiScene& scene, const ModelContainer& mc, const EdgeRequest& request,
-                                std::ostream& console, std::vector<PendingFile>& pending) {
+                                std::ostream& console, std::vector<OutputFile>& pending) {
   if (!mc.isAnimatedModel) throw std::runtime_error("--animation needs an animated compile (<isAnimatedModel> 1)");
   const std::vector<TakeInfo> takes = TakesOf(scene);
   const std::vector<size_t> selected = SelectTakes(takes, request.animations, request.model);
@@ -350,27 +368,26 @@ static int WriteTakeTemporaries(const aiScene& scene, const ModelContainer& mc, 
       LogError("MC Error: (%d)\n", code);
       return -1;
     }
-    PendingFile file;
+    OutputFile& file = pending.emplace_back();
     std::string error;
     if (!WriteCheckedTemporary(path, take.outputBuffer, file, error)) throw std::runtime_error(error);
-    pending.push_back(file);
     if (VerifyModelFile(file.temporary, take, console)) return -666;
-    if (request.animationTolerance >= 0.0f)
-      ReduceEdgeKeys(file.temporary, request.animationTolerance, request.animationDistance);
+    if (request.animationTolerance >= 0.0f) {
+      ReduceEdgeKeys(file, request.animationTolerance, request.animationDistance);
+    }
     if (request.clipsOnly) {
-      std::ifstream in(file.temporary, std::ios::in | std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      PendingFile clip;
+      std::string bytes, reason;
+      if (!varndel::file_access::ReadRegularFile(file.temporary, bytes, reason)) throw std::runtime_error(reason);
+      OutputFile clip;
       if (!WriteCheckedTemporary(path, ClipBytes(bytes, path), clip, error)) throw std::runtime_error(error);
-      DiscardFiles({pending.back()});
-      pending.back() = clip;
+      file = std::move(clip);  // the full take's temporary goes
     }
     record += varndel::TakeRecordLine(fs::path(path).filename().string(), i, takes[i].name, request.clipsOnly);
   }
-  PendingFile file;
   std::string error;
-  if (!WriteCheckedTemporary(varndel::TakesRecordPath(request.output), record, file, error)) throw std::runtime_error(error);
-  pending.push_back(file);
+  if (!WriteCheckedTemporary(varndel::TakesRecordPath(request.output), record, pending.emplace_back(), error)) {
+    throw std::runtime_error(error);
+  }
   return 0;
 }
 
@@ -385,7 +402,6 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   const fs::path output = fs::absolute(request.output);
   const fs::path logDir = fs::absolute(request.logDir);
   const std::string depfile = request.depfile.empty() ? std::string() : fs::absolute(request.depfile).string();
-  const std::string temporary = fs::absolute(TemporaryOutputPath(request)).string();
   fs::create_directories(logDir);
   fs::create_directories(output.parent_path());
   fs::current_path(logDir);
@@ -411,12 +427,8 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   if (error) throw std::runtime_error("cannot enter the asset root " + assetRoot.string() + ": " + error.message());
   std::vector<ExtractedTexture> textures;
   // The take files wait as temporaries until the output is in place; any
-  // failure before that removes them.
-  std::vector<PendingFile> takeFiles;
-  struct DiscardUncommitted {
-    std::vector<PendingFile>& files;
-    ~DiscardUncommitted() { DiscardFiles(files); }
-  } discardTakes{takeFiles};
+  // failure before that removes them (OutputFile's destructor).
+  std::vector<OutputFile> takeFiles;
   int takesCode = 0;
   SceneVisitor visit;
   if (!request.texturesDirectory.empty() || !request.animations.empty()) {
@@ -427,6 +439,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
       if (!request.animations.empty()) takesCode = WriteTakeTemporaries(scene, mc, request, console, takeFiles);
     };
   }
+  OutputFile file;  // the compiled image, until it is renamed into place
   int code = LoadModel(mc,
                        std::make_unique<RecordingIOSystem>(
                            assetRoot, RecordingIOSystem::Lists{request.declaredInputs, request.knownFiles}, opened,
@@ -440,7 +453,7 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
     LogInfo("Successfully loaded raw model.\n");
     LogInfo("Generating binary model file...\n");
     if (request.optimize) OptimizeContainer(mc, warnings);
-    code = WriteModelImage(mc, temporary);
+    code = WriteModelImage(mc, output.string(), file);
   }
   if (code != kSuccess) {
     LogError("MC Error: (%d)\n", code);
@@ -448,31 +461,44 @@ int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& war
   }
 
   if (takesCode != 0) return takesCode;
-  if (VerifyModelFile(temporary, mc, console)) return -666;
-  if (request.animationTolerance >= 0.0f)
-    ReduceEdgeKeys(temporary, request.animationTolerance, request.animationDistance);
-  if (!request.lods.empty()) WriteEdgeLods(request, temporary, logDir, warnings);
-  if (!request.texturesDirectory.empty()) {
-    WriteTexturesDirectory(textures, request.texturesDirectory);
-    if (!request.texturesManifest.empty()) WriteTexturesManifest(textures, request.texturesManifest);
+  if (VerifyModelFile(file.temporary, mc, console)) return -666;
+  if (request.animationTolerance >= 0.0f) {
+    ReduceEdgeKeys(file, request.animationTolerance, request.animationDistance);
   }
-  fs::rename(temporary, output);
+  // Every other file is written aside first; the output is renamed last.
+  std::vector<OutputFile> pending;
+  if (!request.lods.empty()) WriteEdgeLods(request, file, logDir, warnings, pending);
+  varndel::file_access::OutputDirectory texturesDirectory;
+  std::string reason;
+  if (!request.texturesDirectory.empty()) {
+    // What the previous run's manifest lists is that run's own.
+    const std::vector<std::string> listed = request.texturesManifest.empty()
+                                                ? std::vector<std::string>{}
+                                                : varndel::file_access::ReadManifestNames(request.texturesManifest);
+    WriteTexturesDirectory(textures, request.texturesDirectory, listed, texturesDirectory);
+    if (!request.texturesManifest.empty()) {
+      WriteTexturesManifest(textures, request.texturesManifest, pending.emplace_back());
+    }
+    if (!varndel::file_access::CommitOutputDirectory(texturesDirectory, listed, reason)) {
+      throw std::runtime_error(reason);
+    }
+  }
+  pending.push_back(std::move(file));
+  if (!CommitFiles(pending, reason)) throw std::runtime_error(reason);
   if (!request.animations.empty()) {
     const std::vector<std::string> previous = RecordedTakeFiles(request.output);
-    std::string error;
-    if (!CommitFiles(takeFiles, error)) throw std::runtime_error(error);
+    if (!CommitFiles(takeFiles, reason)) throw std::runtime_error(reason);
     // A take that is gone from the source, or no longer selected, takes its
     // file along, unless this run wrote that name anew (a take once named
     // "lod1" left a file that is now a LOD file).
     std::set<std::string> written{FoldedPath(request.output)};
-    for (const PendingFile& file : takeFiles) written.insert(FoldedPath(file.path));
+    for (const OutputFile& take : takeFiles) written.insert(FoldedPath(take.target));
     for (size_t n = 1; n <= request.lods.size(); ++n) {
       written.insert(FoldedPath(varndel::LodPath(request.output, n, true)));
     }
     takeFiles.clear();
     for (const std::string& stale : previous) {
-      std::error_code ignored;
-      if (written.count(FoldedPath(stale)) == 0) fs::remove(stale, ignored);
+      if (written.count(FoldedPath(stale)) == 0) RemoveOutputFileAt(stale);
     }
   }
   if (!depfile.empty()) WriteDepfile(depfile, request.depfileTarget, opened);

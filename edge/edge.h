@@ -62,13 +62,16 @@ struct UndeclaredInputsError : std::runtime_error {
 // UndeclaredInputsError.
 int RunEdge(const EdgeRequest& request, std::ostream& console, std::ostream& warnings);
 
-// Removes the outputs (LOD files and extracted textures included) and this process's temporary
-// files, if present.
+// Removes the outputs of a failed model: the output and LOD files and the
+// manifest (a directory at their names stays), and the textures directory
+// only when a run of this tool made it. The run's temporaries are gone
+// already (RunEdge removes them on every way out).
 void DiscardEdgeOutputs(const EdgeRequest& request);
 
-// The file the image is written to before it is checked and renamed: beside
-// the output, so that the rename stays on one file system.
-std::string TemporaryOutputPath(const EdgeRequest& request);
+// Why request cannot run without harming a file that is not its own (an
+// output naming the model, a textures directory this tool did not make), or
+// empty. Checked before anything is written.
+std::string RefusedEdgeOutput(const EdgeRequest& request);
 
 // Reads a list of files, one path per line (relative to the working
 // directory, or absolute), into the form of declaredInputs. what names the

@@ -43,7 +43,9 @@ static constexpr const char* kUsage =
     "printed on stderr only when the model fails; then no <output> is left behind.\n"
     "\n"
     "--extract-textures <dir>: <dir> is made to hold exactly the embedded textures the model\n"
-    "references (created even when there are none; whatever it held is replaced): a reference\n"
+    "references (created even when there are none), built aside and swapped in. An existing\n"
+    "<dir> is replaced only when a run made it (it holds the file .varndel-output, or only\n"
+    "what the previous manifest lists); anything else is refused and left whole. A reference\n"
     "*N as <N>.<ext>, an embedded file name as its last component percent-encoded, unless the\n"
     "stored path names an existing file. The compiled bytes do not change. varndel-inspect finds\n"
     "these files, for <output> and its LOD files, when <dir> is <output stem>.textures beside\n"
@@ -75,7 +77,10 @@ static constexpr const char* kUsage =
     "--package <dir>: messages name files relative to <dir>, as a build file names them.\n"
     "\n"
     "Exit codes: 0 compiled; 255 (-1) the model failed; 102 (-666) the read-back differed;\n"
-    "2 bad usage or an unreadable list; 3 the import opened a file that is not declared.\n";
+    "2 bad usage, an unreadable list, or an output that would replace what is not the run's own\n"
+    "(the model, a directory this tool did not make); 3 the import opened a file that is not declared.\n"
+    "Every file is written under a random name beside it and renamed into place; an\n"
+    "interrupted run leaves the previous outputs whole.\n";
 
 static constexpr int kUsageError = 2;
 static constexpr int kUndeclaredInput = 3;
@@ -229,6 +234,12 @@ int main(int argc, char** argv) {
       std::cerr << "varndel-edge: " << e.what() << '\n';
       return kUsageError;
     }
+  }
+
+  // Checked before anything is written: a refused request touches nothing.
+  if (const std::string refused = RefusedEdgeOutput(request); !refused.empty()) {
+    std::cerr << "varndel-edge: " << refused << '\n';
+    return kUsageError;
   }
 
   // The compiler's console text (logger echo, read-back report) is kept and

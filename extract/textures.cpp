@@ -4,12 +4,6 @@
 
 #include <assimp/scene.h>
 #include <assimp/texture.h>
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <climits>
@@ -185,46 +179,33 @@ uint64_t ImportedBytes(const std::set<std::string>& files) {
   return total;
 }
 
-std::string TemporaryTexturesDirectory(const std::string& directory) {
-  const fs::path path = fs::path(directory).lexically_normal();
-  const fs::path named = path.has_filename() ? path : path.parent_path();
-  return (named.parent_path() / ("." + named.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
-}
-
-void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const std::string& directory) {
-  const fs::path temporary(TemporaryTexturesDirectory(directory));
+void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const std::string& directory,
+                            const std::vector<std::string>& listed, varndel::file_access::OutputDirectory& built) {
+  namespace access = varndel::file_access;
+  std::string reason;
+  // A missing parent is made: making a directory loses nothing.
+  fs::path named = fs::path(directory).lexically_normal();
+  if (!named.has_filename()) named = named.parent_path();  // "out/tex/"
+  const fs::path parent = named.parent_path();
   std::error_code ignored;
-  fs::remove_all(temporary, ignored);  // left by an earlier process of this number
-  try {
-    if (temporary.has_parent_path()) fs::create_directories(temporary.parent_path());
-    fs::create_directory(temporary);
-    for (const ExtractedTexture& texture : textures) {
-      const std::string path = (temporary / texture.name).string();
-      std::FILE* file = varndel::file_access::CreateNewFile(path);
-      const bool written = file != nullptr &&
-                           std::fwrite(texture.bytes.data(), 1, texture.bytes.size(), file) == texture.bytes.size();
-      if ((file != nullptr && std::fclose(file) != 0) || !written) throw std::runtime_error("cannot write " + path);
-    }
-    // Windows renames no directory over another: the old one goes first.
-    const fs::path target = fs::path(directory).lexically_normal();
-    fs::remove_all(target.has_filename() ? target : target.parent_path());
-    fs::rename(temporary, target.has_filename() ? target : target.parent_path());
-  } catch (...) {
-    fs::remove_all(temporary, ignored);
-    throw;
+  if (!parent.empty()) fs::create_directories(parent, ignored);
+  if (!access::CreateOutputDirectory(directory, listed, built, reason)) throw std::runtime_error(reason);
+  for (const ExtractedTexture& texture : textures) {
+    if (!access::AddOutputDirectoryFile(built, texture.name, texture.bytes, reason)) throw std::runtime_error(reason);
   }
 }
 
-void WriteTexturesManifest(const std::vector<ExtractedTexture>& textures, const std::string& path) {
+void WriteTexturesManifest(const std::vector<ExtractedTexture>& textures, const std::string& path,
+                           varndel::file_access::OutputFile& pending) {
+  namespace access = varndel::file_access;
   std::vector<std::string> names;
   for (const ExtractedTexture& texture : textures) names.push_back(texture.name);
   std::sort(names.begin(), names.end());
-  const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-  {
-    std::ofstream file(temporary, std::ios::out | std::ios::binary | std::ios::trunc);
-    for (const std::string& name : names) file << name << '\n';
-    file.flush();
-    if (!file) throw std::runtime_error("cannot write " + temporary);
+  std::string text;
+  for (const std::string& name : names) text += name + "\n";
+  std::string reason;
+  if (!access::CreateOutputFile(path, pending, reason) || !access::AppendOutputFile(pending, text, reason) ||
+      !access::CloseOutputFile(pending, reason)) {
+    throw std::runtime_error(reason);
   }
-  fs::rename(temporary, path);
 }

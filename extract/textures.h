@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "reader/file_access.h"
+
 struct aiScene;
 struct aiTexture;
 
@@ -57,17 +59,18 @@ EncodedImage EncodeEmbeddedTexture(const aiTexture& texture, uint64_t inputBytes
 // cannot be read count nothing.
 uint64_t ImportedBytes(const std::set<std::string>& files);
 
-// Makes directory hold exactly textures: they are written into a fresh
-// temporary directory beside it, which then replaces it, so nothing of an
-// earlier run survives. The directory is created even when there is nothing
-// to write. Throws std::runtime_error; the temporary directory is removed.
-void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const std::string& directory);
+// Builds the directory that is to hold exactly textures beside directory,
+// under a temporary name, for CommitOutputDirectory to swap in (see
+// OutputDirectory in reader/file_access.h: an existing directory is
+// replaced only when a run of a tool made it, its marker or the previous
+// manifest, listed, says so). Built even when there is nothing to write.
+// Throws std::runtime_error naming what is refused or cannot be written;
+// built's temporary is then gone.
+void WriteTexturesDirectory(const std::vector<ExtractedTexture>& textures, const std::string& directory,
+                            const std::vector<std::string>& listed, varndel::file_access::OutputDirectory& built);
 
-// Writes the names of textures, sorted, one per line, to path (through a
-// temporary file and a rename): the file a build system tracks for the
-// directory. Throws std::runtime_error.
-void WriteTexturesManifest(const std::vector<ExtractedTexture>& textures, const std::string& path);
-
-// The temporary directory WriteTexturesDirectory uses for directory (this
-// process's own).
-std::string TemporaryTexturesDirectory(const std::string& directory);
+// Writes the names of textures, sorted, one per line, to a temporary of
+// path, closed, for the caller to commit: the file a build system tracks
+// for the directory. Throws std::runtime_error.
+void WriteTexturesManifest(const std::vector<ExtractedTexture>& textures, const std::string& path,
+                           varndel::file_access::OutputFile& pending);

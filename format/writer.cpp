@@ -1,10 +1,10 @@
 #include <algorithm>
-#include <fstream>
 #include <vector>
 
 #include "format/layout.h"
 #include "log/log.h"
 #include "model/model.h"
+#include "reader/file_access.h"
 
 // Logs message with the actual value when value is above what its count or
 // length field can hold. The model is then refused, so that no count ever
@@ -157,14 +157,24 @@ int GenerateModelFile(ModelContainer& mc) {
 }
 
 int WriteModelImage(ModelContainer& mc, const std::string& path) {
-  std::ofstream file(path, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!file.is_open()) return kOutputOpenFailed;
+  varndel::file_access::OutputFile file;
+  const int code = WriteModelImage(mc, path, file);
+  if (code != kSuccess) return code;
+  std::string reason;
+  return varndel::file_access::CommitOutputFile(file, reason) ? kSuccess : kOutputWriteFailed;
+}
+
+int WriteModelImage(ModelContainer& mc, const std::string& path, varndel::file_access::OutputFile& file) {
+  namespace access = varndel::file_access;
+  std::string reason;
+  // An output this process may not write is refused as opening it was.
+  if (!access::IsWritableOrAbsent(path) || !access::CreateOutputFile(path, file, reason)) return kOutputOpenFailed;
   mc.outputFileOpened = true;
 
   if (const int code = SerializeModel(mc, mc.outputBuffer); code != kSuccess) return code;
-  file.write(mc.outputBuffer.data(), static_cast<std::streamsize>(mc.outputBuffer.size()));
-  file.flush();  // so a full disk shows up here, not in an unchecked close
-  if (file.fail()) return kOutputWriteFailed;
+  if (!access::AppendOutputFile(file, mc.outputBuffer, reason) || !access::CloseOutputFile(file, reason)) {
+    return kOutputWriteFailed;
+  }
 
   if (mc.isAnimatedModel) {
     LogInfo("Successfully generated \033[95manimated\033[0m model file (\033[1m\033[33m%s\033[0m) from %s.\033[0m\n",

@@ -77,33 +77,13 @@ bool LoadModelFile(const std::string& command, const std::string& path, varndel:
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason) {
-  namespace fs = std::filesystem;
-  std::string temporary;
-  std::FILE* file = varndel::file_access::CreateUniqueFile(path, ".partial", temporary);
-  if (file == nullptr) {
-    reason = "cannot create " + temporary + ": " + std::generic_category().message(errno);
-    return false;
+  if (varndel::file_access::WriteOutputFile(path, bytes, reason)) return true;
+  // The seam's reason names the output, which the caller names already.
+  for (const char* verb : {"cannot create ", "cannot write "}) {
+    const std::string named = verb + path + ": ";
+    if (reason.compare(0, named.size(), named) == 0) reason.erase(0, named.size());
   }
-  varndel::file_access::RemoveOnInterrupt(temporary);
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  std::error_code error;
-  const auto discard = [&] {
-    fs::remove(temporary, error);
-    varndel::file_access::KeepOnInterrupt(temporary);
-  };
-  if (std::fclose(file) != 0 || !written) {
-    reason = "cannot write " + temporary;
-    discard();
-    return false;
-  }
-  fs::rename(temporary, path, error);
-  if (error) {
-    reason = error.message();
-    discard();
-    return false;
-  }
-  varndel::file_access::KeepOnInterrupt(temporary);
-  return true;
+  return false;
 }
 
 bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {

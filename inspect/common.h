@@ -38,8 +38,8 @@ int ParseCommandLine(CLI::App& app, int argc, char** argv);
 // failure writes "varndel-inspect: <command>: <path>: <reason>" on stderr.
 bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes);
 
-// Writes bytes to a new temporary file beside path, then renames it over
-// path, so a failed write leaves no half-written file behind and two
+// Writes bytes through the output seam (varndel::file_access::
+// WriteOutputFile): a new temporary file beside path, renamed over path, so a failed write leaves no half-written file behind and two
 // writers of one output never share a file. The one place the inspector
 // writes an output file (render's PNG, report's page and JSON). On failure
 // returns false with the reason.

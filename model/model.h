@@ -17,6 +17,10 @@
 
 #include <varndel/records.h>
 
+namespace varndel::file_access {
+struct OutputFile;
+}
+
 struct aiScene;
 struct aiNode;
 struct aiMesh;
@@ -113,7 +117,7 @@ struct ModelContainer {
   int32_t boneCounter = 0;
   // set by the writer
   std::string outputBuffer;
-  bool outputFileOpened = false;  // the run truncated the output path
+  bool outputFileOpened = false;  // the run began writing the output path
 };
 
 // The process-wide container that the argument-less stages work on.
@@ -201,9 +205,14 @@ int SerializeModel(const ModelContainer& mc, std::string& out);
 
 int GenerateModelFile();
 int GenerateModelFile(ModelContainer& mc);
-// The second half of GenerateModelFile: opens path, writes the image of the
-// imported mc and logs the success line. Returns 0, 5, 6, 7 or 8.
+// The second half of GenerateModelFile: writes the image of the imported mc
+// to an exclusive temporary beside path, renames it over path and logs the
+// success line. Returns 0, 5, 6, 7 or 8; on failure (and on an interrupt)
+// path keeps what it held.
 int WriteModelImage(ModelContainer& mc, const std::string& path);
+// The same without the rename: file then holds the image under
+// file.temporary, closed, for the caller to check and commit.
+int WriteModelImage(ModelContainer& mc, const std::string& path, varndel::file_access::OutputFile& file);
 
 // ---------------------------------------------------------------------------
 // verify/: read-back verifier

@@ -4,8 +4,6 @@
 #include <varndel/writer.h>
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
-#define getpid _getpid
 #else
 #include <unistd.h>
 #endif
@@ -23,11 +21,6 @@
 #include "reader/file_access.h"
 
 namespace fs = std::filesystem;
-
-std::string TemporaryPathFor(const std::string& path) {
-  const fs::path target(path);
-  return (target.parent_path() / ("." + target.filename().string() + "." + std::to_string(getpid()) + ".tmp")).string();
-}
 
 namespace {
 
@@ -51,74 +44,52 @@ bool HoldsExactly(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, PendingFile& pending,
+bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, OutputFile& pending,
                            std::string& error) {
   namespace access = varndel::file_access;
-  const fs::path target(path);
-  pending.path = path;
-  std::FILE* file =
-      access::CreateUniqueFile((target.parent_path() / ("." + target.filename().string())).string(), ".tmp",
-                               pending.temporary);
-  if (file == nullptr) {
-    error = "cannot create " + path + ": " + std::generic_category().message(errno);
+  if (!access::CreateOutputFile(path, pending, error) || !access::AppendOutputFile(pending, bytes, error) ||
+      !access::CloseOutputFile(pending, error)) {
     return false;
-  }
-  access::RemoveOnInterrupt(pending.temporary);
-  const auto fail = [&](const std::string& reason) {
-    std::error_code ignored;
-    fs::remove(pending.temporary, ignored);
-    access::KeepOnInterrupt(pending.temporary);
-    error = "cannot write " + path + ": " + reason;
-    return false;
-  };
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  const int writeError = errno;
-  if (std::fclose(file) != 0 || !written) {
-    return fail(std::generic_category().message(written ? errno : writeError));
   }
   // The file holds exactly the bytes meant. They are WriteModel's image of
   // a model whose lists the reader took (only reordered or shortened since),
   // which the strict reader accepts, so the file is compared, not parsed
   // again: a second parse of a large file cost as much as its write.
-  if (!HoldsExactly(pending.temporary, bytes)) return fail("the written file does not hold the bytes written");
+  if (!HoldsExactly(pending.temporary, bytes)) {
+    access::DiscardOutputFile(pending);
+    error = "cannot write " + path + ": the written file does not hold the bytes written";
+    return false;
+  }
   return true;
 }
 
-bool CommitFiles(const std::vector<PendingFile>& files, std::string& error) {
+bool CommitFiles(std::vector<OutputFile>& files, std::string& error) {
   // A directory at a file's name would fail its rename after others had
   // been made: refused before any.
-  for (const PendingFile& file : files) {
+  for (const OutputFile& file : files) {
     std::error_code ignored;
-    if (fs::is_directory(fs::symlink_status(file.path, ignored))) {
-      error = "cannot write " + file.path + ": it is a directory";
+    if (fs::is_directory(fs::symlink_status(file.target, ignored))) {
+      error = "cannot write " + file.target + ": it is a directory";
       DiscardFiles(files);
       return false;
     }
   }
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::error_code code;
-    fs::rename(files[i].temporary, files[i].path, code);
-    if (code) {
-      error = "cannot write " + files[i].path + ": " + code.message();
-      DiscardFiles(std::vector<PendingFile>(files.begin() + std::ptrdiff_t(i), files.end()));
+  for (OutputFile& file : files) {
+    if (!varndel::file_access::CommitOutputFile(file, error)) {
+      DiscardFiles(files);
       return false;
     }
-    varndel::file_access::KeepOnInterrupt(files[i].temporary);
   }
   return true;
 }
 
-void DiscardFiles(const std::vector<PendingFile>& files) {
-  for (const PendingFile& file : files) {
-    std::error_code ignored;
-    fs::remove(file.temporary, ignored);
-    varndel::file_access::KeepOnInterrupt(file.temporary);
-  }
+void DiscardFiles(std::vector<OutputFile>& files) {
+  for (OutputFile& file : files) varndel::file_access::DiscardOutputFile(file);
 }
 
 bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error) {
-  PendingFile pending;
-  return WriteCheckedTemporary(path, bytes, pending, error) && CommitFiles({pending}, error);
+  OutputFile pending;
+  return WriteCheckedTemporary(path, bytes, pending, error) && varndel::file_access::CommitOutputFile(pending, error);
 }
 
 namespace {
@@ -152,7 +123,7 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
-                   std::vector<PendingFile>* pending) {
+                   std::vector<OutputFile>* pending) {
   std::string previous;  // the bytes of the level before
   for (size_t n = 0; n < request.ratios.size(); ++n) {
     std::vector<std::string> levelWarnings;

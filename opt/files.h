@@ -1,5 +1,5 @@
 // varndel-opt's file handling, shared with varndel-edge: verified writes
-// through a temporary file, and the LOD files of an optimised model.
+// through the output seam (reader/file_access.h), and the LOD files of an optimised model.
 #pragma once
 
 #include <varndel/optimize.h>
@@ -8,38 +8,31 @@
 #include <cstddef>
 #include <functional>
 #include <iosfwd>
+
+#include "reader/file_access.h"
 #include <string>
 #include <vector>
 
-// A file written and checked under a temporary name beside its path,
-// waiting to be renamed into place.
-struct PendingFile {
-  std::string path;
-  std::string temporary;
-};
+using varndel::file_access::OutputFile;
 
-// Writes bytes to a new temporary file beside path (created exclusively,
-// never through a link, removed if SIGINT or SIGTERM ends the process),
-// reads it back, and checks that it holds exactly bytes (a WriteModel
-// image of a model the reader gave, which it accepts). On failure removes the temporary and returns false with
-// error naming path and the reason.
-bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, PendingFile& pending,
+// Writes bytes to a new temporary file beside path (the output seam's:
+// created exclusively, never through a link, removed if an interrupt ends
+// the process), and checks that it holds exactly bytes (a WriteModel image
+// of a model the reader gave, which it accepts). On failure removes the
+// temporary and returns false with error naming path and the reason.
+bool WriteCheckedTemporary(const std::string& path, const std::string& bytes, OutputFile& pending,
                            std::string& error);
 
 // Renames every pending file into place, in order, so that the last one
 // (the main output) is replaced only after the others. On failure returns
 // false with error set and removes the temporaries not yet renamed.
-bool CommitFiles(const std::vector<PendingFile>& files, std::string& error);
+bool CommitFiles(std::vector<OutputFile>& files, std::string& error);
 
 // Removes the temporaries of files that were not committed.
-void DiscardFiles(const std::vector<PendingFile>& files);
+void DiscardFiles(std::vector<OutputFile>& files);
 
 // WriteCheckedTemporary, then the rename: on failure path is left as it was.
 bool WriteCheckedModelFile(const std::string& path, const std::string& bytes, std::string& error);
-
-// The temporary name earlier versions wrote beside path
-// (".<name>.<pid>.tmp"); kept for callers that clean up after them.
-std::string TemporaryPathFor(const std::string& path);
 
 struct LodRequest {
   std::vector<float> ratios;  // level N+1 keeps ratios[N] of the indices
@@ -63,7 +56,7 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 // there, for CommitFiles.
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
-                   std::vector<PendingFile>* pending = nullptr);
+                   std::vector<OutputFile>* pending = nullptr);
 
 // A progress report for a long step (OptimizeOptions::progress): once the
 // step has run for 2 s, "<tool>: <what>: <done>/<total>" on stderr, over

@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     return Fail(kExitUsage, (fileLevel ? "" : input + ": ") +
                                 (fileLevel ? readError.message : varndel::FormatReadError(readError)));
   }
-  std::vector<PendingFile> pending;  // temporaries not yet renamed
+  std::vector<OutputFile> pending;  // temporaries not yet renamed
   try {
     varndel::OptimizeOptions options;
     options.overdraw = !noOverdraw;

@@ -26,7 +26,12 @@ RunResult RunEdge(const std::vector<std::string>& args, const fs::path& cwd) {
 
 std::vector<std::string> ListNames(const fs::path& directory) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    // The marker of a directory a tool made is no texture.
+    if (entry.path().filename() != varndel::file_access::kOutputDirectoryMarker) {
+      names.push_back(entry.path().filename().string());
+    }
+  }
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -72,8 +77,10 @@ TEST(EmbeddedTextures, ExtractedBesideTheCompiledFileFoundByCheckAndDrawnByRende
     const std::string stem = fs::path(c.model).stem().string();
     const fs::path compiled = dir.path / "out" / (stem + ".staticbin");
     const fs::path textures = dir.path / "out" / (stem + ".textures");
+    // An earlier build's directory, as its manifest lists it: replaced whole.
     fs::create_directories(textures);
     WriteFile(textures / "stale.png", "from an earlier build");
+    WriteFile(dir.path / "out" / (stem + ".textures.txt"), "stale.png\n");
     const RunResult run = RunEdge({"--extract-textures", textures.string(), "--textures-manifest",
                                    (dir.path / "out" / (stem + ".textures.txt")).string(), "0", "1",
                                    fs::path(VARNDEL_FIXTURES).string(), c.model, compiled.string(), (dir.path / "log").string()},

@@ -362,7 +362,8 @@ expect_same "$ws_a/bazel-bin/embedded/embedded.textures/0.png" "$source_dir/test
 sed -i 's/"material": 1/"material": 0/' "$ws_a/embedded/embedded.gltf"
 build_ok "$ws_a" "$work/base-a" a-embedded
 expect_spawns a-embedded 1 false
-[ "$(ls -A "$ws_a/bazel-bin/embedded/embedded.textures")" = "0.png" ] ||
+# Beside 0.png only the marker of a directory the edge made.
+[ "$(ls -A "$ws_a/bazel-bin/embedded/embedded.textures" | grep -vx .varndel-output)" = "0.png" ] ||
   fail "a texture no mesh references any more survived: $(ls -A "$ws_a/bazel-bin/embedded/embedded.textures")"
 
 # 7. The model at the workspace root: its default data takes neither Bazel's

@@ -171,7 +171,8 @@ sleep 1.1
 sed -i 's/"material": 1/"material": 0/' "$tex_src/models/embedded.gltf"
 out=$(build "$tex") || { echo "$out"; fail "the build after changing embedded.gltf failed"; }
 [ "$(count "$out" models/embedded.gltf)" = 1 ] || fail "changing embedded.gltf should recompile it:"$'\n'"$out"
-[ "$(ls -A "$tex/embedded.textures")" = "0.png" ] ||
+# Beside 0.png only the marker of a directory the edge made.
+[ "$(ls -A "$tex/embedded.textures" | grep -vx .varndel-output)" = "0.png" ] ||
   fail "the texture no mesh references any more survived: $(ls -A "$tex/embedded.textures")"
 [ "$(cat "$tex/embedded.textures.txt")" = "0.png" ] || fail "the manifest does not list 0.png alone"
 [ -z "$(find "$tex" -name '*.tmp')" ] || fail "extraction left temporary files: $(find "$tex" -name '*.tmp')"
