@@ -68,9 +68,11 @@ def children():
     me = threading.main_thread().native_id
     return open(f"/proc/{os.getpid()}/task/{me}/children").read().split()
 def signal_once_a_child_runs(number, to_child):
-    while not children():
+    running = children()
+    while not running:
         time.sleep(0.01)
-    os.kill(int(children()[0]) if to_child else os.getpid(), number)
+        running = children()
+    os.kill(int(running[0]) if to_child else os.getpid(), number)
 """
 
 
@@ -96,7 +98,7 @@ import os, shutil, signal, threading, time, varndel
 shutil.copy({OUT_OF_MEMORY!r}, "hostile.off")
 threading.Thread(target=signal_once_a_child_runs, args=({sent}), daemon=True).start()
 try:
-    varndel.compile("hostile.off", timeout=60, memory_limit=1 << 30)
+    varndel.compile("hostile.off", timeout=60, memory_limit=4 << 30)
 except {caught}:
     {check}
 else:
