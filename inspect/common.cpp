@@ -90,8 +90,6 @@ bool ColourWanted(bool stdoutIsTerminal, const char* noColor) {
   return stdoutIsTerminal && (noColor == nullptr || noColor[0] == '\0');
 }
 
-bool StderrIsTerminal() { return VARNDEL_ISATTY(2) != 0; }
-
 bool StdoutWantsColour() { return ColourWanted(VARNDEL_ISATTY(1) != 0, std::getenv("NO_COLOR")); }
 
 void Box::Add(const varndel::Vec3& p) {

@@ -53,8 +53,6 @@ std::string DescribeReadError(const varndel::ReadError& error);
 // but the empty string.
 bool ColourWanted(bool stdoutIsTerminal, const char* noColor);
 bool StdoutWantsColour();
-// Progress lines go to stderr only when it is a terminal.
-bool StderrIsTerminal();
 
 struct Palette {
   bool on = false;

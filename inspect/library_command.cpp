@@ -11,6 +11,7 @@
 #include "inspect/commands.h"
 #include "inspect/common.h"
 #include "inspect/library_report.h"
+#include "inspect/progress.h"
 #include "inspect/render/render.h"
 #include "reader/file_access.h"
 
@@ -73,6 +74,8 @@ int RunReport(int argc, char** argv) {
   app.add_option("--compare", compareWith, "an earlier report's --json: mark files added, removed and changed");
   app.add_option("--max-triangles", maxTriangles, "files with more triangles get a placeholder instead of a picture")
       ->capture_default_str();
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "no progress on stderr");
   const int parsed = inspect::ParseCommandLine(app, argc, argv);
   if (parsed >= 0) return parsed;
 
@@ -107,12 +110,12 @@ int RunReport(int argc, char** argv) {
   }
   if (files.empty()) std::cerr << kPrefix << "warning: no compiled files (.staticbin, .animbin) under the paths\n";
 
-  // Each worker takes the next file; progress lines as files finish.
+  // Each worker takes the next file; the progress line counts files as they finish.
   std::vector<Json> entries(files.size());
   std::atomic<size_t> next{0};
-  std::mutex progress;
+  std::mutex finishing;
   size_t finished = 0;
-  const bool showProgress = inspect::StderrIsTerminal();
+  progress::Line line("varndel-inspect report: files described", !quiet);
   const auto work = [&] {
     for (size_t i = next++; i < files.size(); i = next++) {
       Json entry;
@@ -123,11 +126,13 @@ int RunReport(int argc, char** argv) {
         entry = Json{{"path", inspect::TextOf(files[i].path)}, {"key", inspect::TextOf(files[i].key)},
                      {"error", std::string("cannot describe the file: ") + e.what()}};
       }
-      std::lock_guard<std::mutex> lock(progress);
+      std::lock_guard<std::mutex> lock(finishing);
       ++finished;
-      if (entry.contains("error"))
+      if (entry.contains("error")) {
+        line.Clear();
         std::cerr << kPrefix << "warning: " << files[i].path << ": " << entry["error"].get<std::string>() << "\n";
-      if (showProgress) std::cerr << "[" << finished << "/" << files.size() << "] " << files[i].path << "\n";
+      }
+      line.Update(finished, files.size());
       entries[i] = std::move(entry);
     }
   };
@@ -136,6 +141,7 @@ int RunReport(int argc, char** argv) {
   for (size_t t = 1; t < count; ++t) workers.emplace_back(work);
   work();
   for (std::thread& worker : workers) worker.join();
+  line.Finish();
 
   Json report{{"format", "varndel-inspect report"}, {"version", 1}, {"thumb", {width, height}},
               {"files", std::move(entries)}};

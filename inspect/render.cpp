@@ -21,6 +21,7 @@
 
 #include "inspect/commands.h"
 #include "inspect/common.h"
+#include "inspect/progress.h"
 #include "reader/file_access.h"
 #include "reader/file_kind.h"
 
@@ -68,6 +69,8 @@ int RunRender(int argc, char** argv) {
   time->excludes(sheet);
   app.add_flag("--no-texture", noTexture, "draw every mesh plain grey");
   app.add_flag("--skeleton", skeleton, "draw the bones as lines over the mesh");
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "no progress on stderr");
   app.footer(
       std::string("The model is framed automatically (over all frames of a sheet). Front faces are lit from the file's normals; "
       "back faces are drawn red. Texture v = 0 is the image's top row.\n") +
@@ -125,7 +128,10 @@ int RunRender(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> warnings;
+  progress::Line line("varndel-inspect render: triangles drawn", !quiet);
+  request.progress = line.Callback();
   const render::Image picture = render::DrawPicture(model, input, request, warnings);
+  line.Finish();
   for (const std::string& warning : warnings) std::cerr << kPrefix << "warning: " << warning << "\n";
 
   std::string png, reason;
@@ -191,13 +197,20 @@ Image DrawPicture(const varndel::Model& model, const std::string& file, const Re
   Image picture = MakeImage(width * columns, height * rows);
   PixelBudget budget{request.pixelTests};
   size_t mostSkippedNonFinite = 0, mostSkippedIndices = 0, triangles = 0;
+  size_t perFrame = 0;  // triangles DrawPose goes through in one frame
+  for (const varndel::MeshData& mesh : model.meshes) perFrame += mesh.indices.size() / 3;
+  const size_t total = perFrame * ticks.size();
   for (size_t f = 0; f < ticks.size(); ++f) {
     const Pose pose = single ? std::move(*single) : PoseModel(model, ticks[f]);
     const bool sheet = ticks.size() > 1;
     Image cell = sheet ? MakeImage(width, height) : std::move(picture);
     DrawStats stats;
-    DrawPose(model, pose, textures, camera, cell, stats, budget);
+    std::function<void(size_t)> frameProgress;
+    if (request.progress)
+      frameProgress = [&](size_t visited) { request.progress(f * perFrame + visited, total); };
+    DrawPose(model, pose, textures, camera, cell, stats, budget, frameProgress);
     if (request.skeleton) DrawSkeleton(pose, camera, cell, budget);
+    if (request.progress && !budget.exhausted) request.progress((f + 1) * perFrame, total);
     if (sheet)
       PasteImage(cell, picture, int(f % size_t(columns)) * width, int(f / size_t(columns)) * height);
     else

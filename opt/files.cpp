@@ -2,16 +2,9 @@
 
 #include <varndel/optimize.h>
 #include <varndel/writer.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -123,7 +116,8 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
-                   std::vector<OutputFile>* pending) {
+                   std::vector<OutputFile>* pending,
+                   const std::function<void(size_t done, size_t total)>& progress) {
   std::string previous;  // the bytes of the level before
   for (size_t n = 0; n < request.ratios.size(); ++n) {
     std::vector<std::string> levelWarnings;
@@ -153,34 +147,8 @@ bool WriteLodFiles(const varndel::Model& base, const std::string& output, const 
     const float worst = level.errors.empty() ? 0.0f : *std::max_element(level.errors.begin(), level.errors.end());
     report << LodName(n) << ": " << path << ": " << IndexCount(level.model) << " of " << IndexCount(base)
            << " indices (ratio " << Figure(request.ratios[n]) << "), error " << Figure(worst) << '\n';
+    if (progress) progress(n + 1, request.ratios.size());
   }
   return true;
 }
 
-static bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(fileno(stderr)) != 0;
-#endif
-}
-
-std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what) {
-  if (!StderrIsTerminal()) return nullptr;
-  using Clock = std::chrono::steady_clock;
-  struct State {
-    Clock::time_point start = Clock::now(), last{};
-    bool shown = false;
-  };
-  auto state = std::make_shared<State>();
-  return [state, prefix = tool + ": " + what + ": "](size_t done, size_t total) {
-    const Clock::time_point now = Clock::now();
-    const bool finished = done >= total;
-    if (!state->shown && now - state->start < std::chrono::seconds(2)) return;
-    if (!finished && state->shown && now - state->last < std::chrono::milliseconds(200)) return;
-    state->last = now;
-    state->shown = true;
-    std::fprintf(stderr, "\r%s%zu/%zu%s", prefix.c_str(), done, total, finished ? "\n" : "");
-    std::fflush(stderr);
-  };
-}

@@ -53,13 +53,9 @@ varndel::LodLevel BuildLodLevel(const varndel::Model& base, const LodRequest& re
 // indices (ratio 0.5), error 0.0012"), warnings appended
 // to warnings, prefixed with the level ("lod1: mesh 0: ..."). Stops at the first file that cannot be written.
 // With pending, the levels are only written to temporaries and appended
-// there, for CommitFiles.
+// there, for CommitFiles. progress, when set, is called after each level
+// with the levels done and requested.
 bool WriteLodFiles(const varndel::Model& base, const std::string& output, const LodRequest& request,
                    std::ostream& report, std::vector<std::string>& warnings, std::string& error,
-                   std::vector<OutputFile>* pending = nullptr);
-
-// A progress report for a long step (OptimizeOptions::progress): once the
-// step has run for 2 s, "<tool>: <what>: <done>/<total>" on stderr, over
-// itself a few times a second, and a line break when done reaches total.
-// Empty (no report) when stderr is not a terminal.
-std::function<void(size_t done, size_t total)> TerminalProgress(const std::string& tool, const std::string& what);
+                   std::vector<OutputFile>* pending = nullptr,
+                   const std::function<void(size_t done, size_t total)>& progress = nullptr);

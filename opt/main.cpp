@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "inspect/progress.h"
 #include "opt/files.h"
 #include "optimize/tool_version.h"
 #include "reader/file_kind.h"
@@ -200,11 +201,19 @@ int main(int argc, char** argv) {
     options.animationTolerance = tolerance;
     options.animationDistance = distance;
     options.keysOnly = keysOnly;
-    if (!quiet && tolerance >= 0.0f) options.progress = TerminalProgress("varndel-opt", "reducing keys, poses measured");
+    // Progress lines for the long steps, on a terminal's stderr only.
+    progress::Line meshes("varndel-opt: optimising meshes", !quiet);
+    progress::Line keys("varndel-opt: reducing keys, poses measured", !quiet && tolerance >= 0.0f);
+    progress::Line levels("varndel-opt: levels of detail", !quiet);
+    options.meshProgress = meshes.Callback();
+    options.progress = keys.Callback();
     const size_t keysBefore = varndel::CountKeys(model.animation);
     if (tolerance >= 0.0f && model.animated && distance < 0.0f)
       options.animationDistance = distance = float(varndel::DefaultAnimationDistance(model));
-    PrintWarnings(varndel::OptimizeModel(model, options), verbose);
+    const std::vector<std::string> optimizeWarnings = varndel::OptimizeModel(model, options);
+    meshes.Finish();
+    keys.Finish();
+    PrintWarnings(optimizeWarnings, verbose);
     if (tolerance >= 0.0f && model.animated) {
       std::cout << "keys: " << keysBefore << " -> " << varndel::CountKeys(model.animation) << " (tolerance "
                 << tolerance << ", distance " << distance << ")\n";
@@ -219,7 +228,8 @@ int main(int argc, char** argv) {
     LodRequest request{ratios, !noOverdraw, true};
     std::vector<std::string> warnings;
     std::ostringstream report;
-    const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending);
+    const bool written = WriteLodFiles(model, output, request, report, warnings, error, &pending, levels.Callback());
+    levels.Finish();
     PrintWarnings(warnings, verbose);
     if (!written) {
       DiscardFiles(pending);

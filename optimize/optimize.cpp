@@ -89,37 +89,46 @@ void OrderMesh(MeshData& mesh, bool overdraw, float threshold, bool keepUnused) 
   mesh.vertices = std::move(used);
 }
 
+namespace {
+
+// Welds and orders one mesh; warnings start with prefix.
+void OptimizeMesh(MeshData& mesh, const OptimizeOptions& options, const std::string& prefix,
+                  std::vector<std::string>& warnings) {
+  if (const std::string fault = TriangleFault(mesh); !fault.empty()) {
+    warnings.push_back(prefix + "left as it is: " + fault);
+    return;
+  }
+  if (mesh.indices.empty()) return;
+  // Weld: one record for each distinct 88-byte image, in first-seen order.
+  // Every vertex counts, so that unused ones are welded and kept too.
+  std::vector<unsigned int> remap(mesh.vertices.size());
+  const size_t unique =
+      meshopt_generateVertexRemap(remap.data(), static_cast<const unsigned int*>(nullptr), mesh.vertices.size(),
+                                  mesh.vertices.data(), mesh.vertices.size(), sizeof(Vertex));
+  // With every record distinct the remap is the identity: nothing to move.
+  if (unique != mesh.vertices.size()) {
+    std::vector<Vertex> welded(unique);
+    meshopt_remapVertexBuffer(welded.data(), mesh.vertices.data(), mesh.vertices.size(), sizeof(Vertex),
+                              remap.data());
+    meshopt_remapIndexBuffer(mesh.indices.data(), mesh.indices.data(), mesh.indices.size(), remap.data());
+    mesh.vertices = std::move(welded);
+  }
+
+  bool overdraw = options.overdraw;
+  if (overdraw && !PositionsFinite(mesh)) {
+    warnings.push_back(prefix + "not ordered for overdraw: it has a NaN or infinite position");
+    overdraw = false;
+  }
+  OrderMesh(mesh, overdraw, options.overdrawThreshold, true);
+}
+
+}  // namespace
+
 std::vector<std::string> OptimizeModel(Model& model, const OptimizeOptions& options) {
   std::vector<std::string> warnings;
   for (size_t m = 0; m < model.meshes.size() && !options.keysOnly; ++m) {
-    MeshData& mesh = model.meshes[m];
-    const std::string prefix = "mesh " + std::to_string(m) + ": ";
-    if (const std::string fault = TriangleFault(mesh); !fault.empty()) {
-      warnings.push_back(prefix + "left as it is: " + fault);
-      continue;
-    }
-    if (mesh.indices.empty()) continue;
-    // Weld: one record for each distinct 88-byte image, in first-seen order.
-    // Every vertex counts, so that unused ones are welded and kept too.
-    std::vector<unsigned int> remap(mesh.vertices.size());
-    const size_t unique =
-        meshopt_generateVertexRemap(remap.data(), static_cast<const unsigned int*>(nullptr), mesh.vertices.size(),
-                                    mesh.vertices.data(), mesh.vertices.size(), sizeof(Vertex));
-    // With every record distinct the remap is the identity: nothing to move.
-    if (unique != mesh.vertices.size()) {
-      std::vector<Vertex> welded(unique);
-      meshopt_remapVertexBuffer(welded.data(), mesh.vertices.data(), mesh.vertices.size(), sizeof(Vertex),
-                                remap.data());
-      meshopt_remapIndexBuffer(mesh.indices.data(), mesh.indices.data(), mesh.indices.size(), remap.data());
-      mesh.vertices = std::move(welded);
-    }
-
-    bool overdraw = options.overdraw;
-    if (overdraw && !PositionsFinite(mesh)) {
-      warnings.push_back(prefix + "not ordered for overdraw: it has a NaN or infinite position");
-      overdraw = false;
-    }
-    OrderMesh(mesh, overdraw, options.overdrawThreshold, true);
+    OptimizeMesh(model.meshes[m], options, "mesh " + std::to_string(m) + ": ", warnings);
+    if (options.meshProgress) options.meshProgress(m + 1, model.meshes.size());
   }
   ReduceKeys(model, options.animationTolerance, options.animationDistance, options.progress);
   return warnings;

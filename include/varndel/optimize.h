@@ -29,6 +29,9 @@ struct OptimizeOptions {
   bool keysOnly = false;
   // Called now and then while keys are reduced (see ReduceKeys).
   std::function<void(size_t done, size_t total)> progress;
+  // Called after each mesh is welded and ordered, with the meshes done and
+  // the meshes in all.
+  std::function<void(size_t done, size_t total)> meshProgress;
 };
 
 // For every mesh, in place: welds vertices whose 88 bytes are identical,

@@ -171,14 +171,18 @@ void DrawLine(ScreenPoint p, ScreenPoint q, Rgb colour, Image& image, PixelBudge
 }  // namespace
 
 void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<const Texture*>& textures,
-              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget) {
+              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget,
+              const std::function<void(size_t triangles)>& progress) {
+  constexpr size_t kProgressEvery = 4096;  // triangles between two progress reports
   Rasteriser rasteriser(camera, image, budget);
+  size_t visited = 0;
   for (size_t m = 0; m < model.meshes.size() && m < pose.meshes.size() && !budget.exhausted; ++m) {
     const varndel::MeshData& mesh = model.meshes[m];
     const PosedMesh& posed = pose.meshes[m];
     const Texture* texture = m < textures.size() ? textures[m] : nullptr;
     const size_t vertexCount = posed.positions.size();
     for (size_t i = 0; i + 2 < mesh.indices.size() && !budget.exhausted; i += 3) {
+      if (progress && ++visited % kProgressEvery == 0) progress(visited);
       const uint32_t index[3] = {mesh.indices[i], mesh.indices[i + 1], mesh.indices[i + 2]};
       if (index[0] >= vertexCount || index[1] >= vertexCount || index[2] >= vertexCount) {
         ++stats.badIndices;

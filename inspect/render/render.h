@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
@@ -124,9 +125,11 @@ struct DrawStats {
 // Draws every triangle of the pose. textures[m] is mesh m's diffuse texture,
 // or null for plain grey. Front faces are lit with Lambert plus ambient from
 // the file's normals; back faces get their own tint.
-// Stops at the first triangle the budget cannot pay for.
+// Stops at the first triangle the budget cannot pay for. progress, when
+// set, is called now and then with the triangles gone through so far.
 void DrawPose(const varndel::Model& model, const Pose& pose, const std::vector<const Texture*>& textures,
-              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget);
+              const Camera& camera, Image& image, DrawStats& stats, PixelBudget& budget,
+              const std::function<void(size_t triangles)>& progress = nullptr);
 // Lines between joints and a dot on each joint, over whatever is drawn.
 void DrawSkeleton(const Pose& pose, const Camera& camera, Image& image, PixelBudget& budget);
 
@@ -166,6 +169,9 @@ struct Request {
   bool skeleton = false;
   uint64_t pixelTests = kPixelTestBudget;
   uint64_t textureBytes = kTextureByteBudget;
+  // Called now and then with the triangles drawn over all frames and the
+  // triangles of all frames.
+  std::function<void(size_t done, size_t total)> progress;
 };
 // "WxH" with each side from 1 to 8192.
 bool ParseSize(const std::string& text, int& width, int& height);
