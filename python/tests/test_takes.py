@@ -35,6 +35,7 @@ def test_compile_of_a_take_equals_the_cli_on_the_source_with_that_take_first(tmp
     compiled = varndel.compile(tmp_path / "takes.gltf", animated=True, animation=name)
     written = tmp_path / f"takes.take{take}.animbin"
     assert written.read_bytes() == varndel.write_bytes(compiled)
+    assert compiled.path == str(written)
 
     reference = tmp_path / "reference"
     reference.mkdir()
