@@ -1030,8 +1030,9 @@ PYBIND11_MODULE(varndel, m) {
           "Reads a compiled file. Raises FormatError. With mmap=True the file is mapped, not read: the "
           "result's arrays are read-only views of the mapping, which lives while any of them does. Do not let "
           "another process truncate a mapped file (the process would crash); read files that may change "
-          "without mmap. Returns a Model (a MappedModel with mmap=True) whose path is path. A missing file "
-          "raises FileNotFoundError, and other failures to open it OSError.");
+          "without mmap. Returns a Model (a MappedModel with mmap=True) whose path is path, as str. A file that "
+          "cannot be opened raises the OSError of the cause (FileNotFoundError, PermissionError, "
+          "IsADirectoryError) with filename set, which is a FormatError too.");
   m.def("read_bytes", &ReadBytes, py::arg("data"),
           "Decodes a compiled file's bytes. Raises FormatError.");
   m.def(
