@@ -48,6 +48,7 @@ using ModelData = std::shared_ptr<varndel::Model>;
 
 struct PyModel {
   ModelData data;
+  std::optional<std::string> path = std::nullopt;  // the file it was read from or compiled into
 };
 
 struct PyMesh {
@@ -176,8 +177,13 @@ std::string PathText(const py::object& path) {
   return text;
 }
 
-py::object WrapModel(varndel::Model&& model) {
-  return py::cast(PyModel{std::make_shared<varndel::Model>(std::move(model))});
+py::object WrapModel(varndel::Model&& model, std::optional<std::string> path = std::nullopt) {
+  return py::cast(PyModel{std::make_shared<varndel::Model>(std::move(model)), std::move(path)});
+}
+
+py::object PathOrNone(const std::optional<std::string>& path) {
+  if (!path) return py::none();
+  return Text(*path);
 }
 
 py::object ReadFile(const py::object& path) {
@@ -190,7 +196,7 @@ py::object ReadFile(const py::object& path) {
     read = varndel::ReadModelFile(text, model, &error);
   }
   if (!read) RaiseReadFailure(path, text, error);
-  return WrapModel(std::move(model));
+  return WrapModel(std::move(model), text);
 }
 
 py::object ReadBytes(const py::buffer& data) {
@@ -403,6 +409,7 @@ using MappedData = std::shared_ptr<const varndel::MappedModel>;
 
 struct PyMappedModel {
   MappedData view;
+  std::string path;  // the file mapped
 };
 
 struct PyMappedMesh {
@@ -420,7 +427,7 @@ py::object ReadMapped(const py::object& pathObject) {
     opened = view->Open(path, &error);
   }
   if (!opened) RaiseReadFailure(pathObject, path, error);
-  return py::cast(PyMappedModel{std::move(view)});
+  return py::cast(PyMappedModel{std::move(view), path});
 }
 
 py::array ReadOnlyOverMapping(py::array array) {
@@ -702,17 +709,20 @@ void DefineAnimationContent(py::module_& m) {
                                py::list names;
                                for (const varndel::Node& node : self.data->animation.nodes) names.append(Text(node.name));
                                return names;
-                             })
+                             },
+          "Node names, depth-first pre-order (bytes that are not UTF-8 as lone surrogates).")
       .def_property_readonly("node_parents",
                              [](const PyAnimation& self) {
                                return FieldView(self.data, self.data->animation.nodes, &varndel::Node::parent);
-                             })
+                             },
+          "(nodes,): each node's parent index, -1 for the root.")
       .def_property_readonly("node_transforms",
                              [](const PyAnimation& self) {
                                auto& nodes = self.data->animation.nodes;
                                return MatrixView(self.data, nodes.size(), nodes.empty() ? nullptr : nodes[0].transformation.data(),
                                                  sizeof(varndel::Node));
-                             })
+                             },
+          "(nodes, 4, 4) [node, row, column]: each node's transformation relative to its parent.")
       .def_property_readonly("tracks",
                              [](const PyAnimation& self) {
                                py::list tracks;
@@ -720,48 +730,61 @@ void DefineAnimationContent(py::module_& m) {
                                  tracks.append(PyTrack{self.data, i});
                                }
                                return tracks;
-                             })
+                             },
+          "The key-frame tracks, in file order.")
       .def_property_readonly("bone_names",
                              [](const PyAnimation& self) {
                                py::list names;
                                for (const auto& entry : self.data->animation.boneInfos) names.append(Text(entry.name));
                                return names;
-                             })
+                             },
+          "Bone-info names, in file order.")
       .def_property_readonly("bone_ids",
                              [](const PyAnimation& self) {
                                return FieldView(self.data, self.data->animation.boneInfos, &varndel::BoneInfoEntry::id);
-                             })
+                             },
+          "(bones,): the numbers that vertices' bone_ids refer to.")
       .def_property_readonly("bone_offsets", [](const PyAnimation& self) {
         auto& entries = self.data->animation.boneInfos;
         return MatrixView(self.data, entries.size(), entries.empty() ? nullptr : entries[0].offset.data(),
                           sizeof(varndel::BoneInfoEntry));
-      });
+      },
+          "(bones, 4, 4) [bone, row, column]: mesh space to bone space.");
 
-  py::class_<PyTrack>(m, "Track", "One key-frame track of an animation; its key arrays view the model's records.")
-      .def_property_readonly("name", [](const PyTrack& self) { return Text(TrackOf(self).name); })
-      .def_property_readonly("id", [](const PyTrack& self) { return TrackOf(self).id; })
+  py::class_<PyTrack>(m, "Track", "One key-frame track. Key arrays are structured views (fields \"value\" and \"time\", in ticks).")
+      .def_property_readonly("name", [](const PyTrack& self) { return Text(TrackOf(self).name); },
+          "The node it animates.")
+      .def_property_readonly("id", [](const PyTrack& self) { return TrackOf(self).id; },
+          "The track's id, as the file stores it.")
       .def_property_readonly("position_keys",
-                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).positions, 3); })
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).positions, 3); },
+          "value (3,) float32, time float32.")
       .def_property_readonly("rotation_keys",
-                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).rotations, 4); })
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).rotations, 4); },
+          "value (4,) float32 x, y, z, w; time float32.")
       .def_property_readonly("scale_keys",
-                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).scales, 3); })
+                             [](const PyTrack& self) { return KeyView(self.data, TrackOf(self).scales, 3); },
+          "value (3,) float32, time float32.")
       .def_property(
           "position_max_time", [](const PyTrack& self) { return TrackOf(self).positionMaxTime; },
-          [](const PyTrack& self, float value) { TrackOf(self).positionMaxTime = value; })
+          [](const PyTrack& self, float value) { TrackOf(self).positionMaxTime = value; },
+          "Time, in ticks, of the track's last position key as stored; writable.")
       .def_property(
           "rotation_max_time", [](const PyTrack& self) { return TrackOf(self).rotationMaxTime; },
-          [](const PyTrack& self, float value) { TrackOf(self).rotationMaxTime = value; })
+          [](const PyTrack& self, float value) { TrackOf(self).rotationMaxTime = value; },
+          "Time, in ticks, of the track's last rotation key as stored; writable.")
       .def_property(
           "scale_max_time", [](const PyTrack& self) { return TrackOf(self).scaleMaxTime; },
-          [](const PyTrack& self, float value) { TrackOf(self).scaleMaxTime = value; })
+          [](const PyTrack& self, float value) { TrackOf(self).scaleMaxTime = value; },
+          "Time, in ticks, of the track's last scale key as stored; writable.")
       .def("__repr__", [](const PyTrack& self) {
         return "<varndel.Track " + varndel::text::QuoteName(TrackOf(self).name) + ">";
       });
 
   m.def("animations", &Animations, py::arg("path"),
-        "The animations (takes) of a source file: a list of dicts with index, name, duration_ticks, "
-        "duration_seconds (None without a tick rate), ticks_per_second and channels.");
+          "The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds "
+          "(None without a tick rate), ticks_per_second and channels. Raises OSError when the file cannot be "
+          "imported.");
 }
 
 }  // namespace
@@ -771,71 +794,95 @@ PYBIND11_MODULE(varndel, m) {
 
   formatErrorType = py::handle(
       PyErr_NewExceptionWithDoc("varndel.FormatError",
-                                "A compiled file the reader refuses: .offset (bytes), .field and .message say "
-                                "where and why (.field is empty when the file could not be read at all).",
+                                "A compiled file the reader refuses: .offset (bytes), .field and .message say where and "
+                                "why (.field is empty when the file could not be read at all).",
                                 PyExc_ValueError, nullptr));
   compileErrorType = py::handle(
       PyErr_NewExceptionWithDoc("varndel.CompileError",
-                                "A compile that failed: .exit_code as Varndel's (-1 or -666) and .log, the lines "
-                                "of Logs/Log.txt.",
+                                "A compile that failed: .exit_code as Varndel's (-1 or -666; None when the run did not "
+                                "finish) and .log, the lines of Logs/Log.txt.",
                                 PyExc_RuntimeError, nullptr));
   if (!formatErrorType || !compileErrorType) throw py::error_already_set();
   m.attr("FormatError") = formatErrorType;
   m.attr("CompileError") = compileErrorType;
 
-  py::class_<PyModel>(m, "Model", "A compiled model: its meshes and, when animated, its animation.")
-      .def_property_readonly("animated", [](const PyModel& self) { return self.data->animated; })
-      .def_property_readonly("flip_uvs", [](const PyModel& self) { return self.data->flipUVs; })
-      .def_property_readonly("texture_count", [](const PyModel& self) { return self.data->textureCount; })
+  py::class_<PyModel>(m, "Model", "A compiled model: its meshes and, when animated, its animation. Arrays of its meshes view its "
+          "records and keep them alive.")
+      .def_property_readonly("animated", [](const PyModel& self) { return self.data->animated; },
+          "True for an animated model (.animbin), False for a static one (.staticbin).")
+      .def_property_readonly("flip_uvs", [](const PyModel& self) { return self.data->flipUVs; },
+          "True when the model was compiled with its texture coordinates' v flipped (flip_uvs=True).")
+      .def_property_readonly("texture_count", [](const PyModel& self) { return self.data->textureCount; },
+          "Distinct texture paths of the whole model.")
       .def_property_readonly("meshes",
                              [](py::object self) {
                                py::list meshes;
                                const size_t count = self.cast<PyModel&>().data->meshes.size();
                                for (size_t i = 0; i < count; ++i) meshes.append(PyMesh{self, i});
                                return meshes;
-                             })
-      .def_property_readonly("animation", [](const PyModel& self) { return PyAnimation{self.data}; })
+                             },
+          "The model's meshes, in file order.")
+      .def_property_readonly("animation", [](const PyModel& self) { return PyAnimation{self.data}; },
+          "The model's Animation; empty unless the model is animated.")
+      .def_property_readonly("path", [](const PyModel& self) { return PathOrNone(self.path); },
+          "The file the model was read from (read) or that compile wrote, as given or as the compiler named "
+          "it: str by surrogateescape. None for a model from read_bytes or optimize. Editing or writing the "
+          "model leaves it as it was.")
       .def("__repr__", [](const PyModel& self) {
         return "<varndel.Model " + std::string(self.data->animated ? "animated" : "static") + ", " +
                std::to_string(self.data->meshes.size()) + " meshes>";
       });
 
-  py::class_<PyMesh>(m, "Mesh", "One mesh of a model; its arrays view the model's records without copying.")
+  py::class_<PyMesh>(m, "Mesh", "One mesh. Every array is a writable view into the model's records: no copy.")
       .def_property_readonly("positions", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, position), 3);
-      })
+      },
+          "Vertex positions, (n, 3) float32.")
       .def_property_readonly("normals", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, normal), 3);
-      })
+      },
+          "Vertex normals, (n, 3) float32.")
       .def_property_readonly("uvs", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, texCoords), 2);
-      })
+      },
+          "Texture coordinates, (n, 2) float32.")
       .def_property_readonly("tangents", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, tangent), 3);
-      })
+      },
+          "Vertex tangents, (n, 3) float32.")
       .def_property_readonly("bitangents", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, bitangent), 3);
-      })
+      },
+          "Vertex bitangents, (n, 3) float32.")
       .def_property_readonly("bone_ids", [](const PyMesh& self) {
         return VertexField<int32_t>(self, offsetof(varndel::Vertex, boneIDs), 4);
-      })
+      },
+          "Bone ids of each vertex's four influences, (n, 4) int32; negative: a free slot.")
       .def_property_readonly("weights", [](const PyMesh& self) {
         return VertexField<float>(self, offsetof(varndel::Vertex, weights), 4);
-      })
-      .def_property_readonly("vertices", &Vertices)
-      .def_property_readonly("indices", &Indices)
+      },
+          "Weights of each vertex's four influences, (n, 4) float32.")
+      .def_property_readonly("vertices", &Vertices,
+          "(n,) structured array over the 88-byte records: position, normal, uv, tangent, bitangent, bone_ids, "
+          "weights.")
+      .def_property_readonly("indices", &Indices,
+          "Triangle-list indices into the mesh's vertices, (m,) uint32.")
       .def_property_readonly("textures", [](const PyMesh& self) {
         py::list textures;
         for (const varndel::TextureRef& t : MeshOf(self).textures) {
           textures.append(py::make_tuple(Text(t.path), t.type));
         }
         return textures;
-      });
+      },
+          "(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals). The path is "
+          "str by surrogateescape: os.fsencode(path) is the stored bytes.");
 
-  py::class_<PyAnimation>(m, "Animation", "A model's animation: hierarchy, tracks and bone-info map.")
-      .def_property_readonly("duration", [](const PyAnimation& self) { return self.data->animation.duration; })
+  py::class_<PyAnimation>(m, "Animation", "A model's animation: node hierarchy, key-frame tracks and bone-info map; empty for a static model.")
+      .def_property_readonly("duration", [](const PyAnimation& self) { return self.data->animation.duration; },
+          "Length of the animation, in ticks.")
       .def_property_readonly("ticks_per_second",
-                             [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); })
+                             [](const PyAnimation& self) { return varndel::TicksPerSecond(self.data->animation); },
+          "Ticks per second as played: 25 when the file says 0.")
       .def_property_readonly("nodes",
                              [](const PyAnimation& self) {
                                py::list names;
@@ -843,106 +890,154 @@ PYBIND11_MODULE(varndel, m) {
                                  names.append(Text(node.name));
                                }
                                return names;
-                             })
+                             },
+          "Node names, depth-first pre-order; str by surrogateescape (os.fsencode gives the stored bytes).")
       .def_property_readonly("bones", [](const PyAnimation& self) {
         py::list names;
         for (const varndel::BoneInfoEntry& bone : self.data->animation.boneInfos) names.append(Text(bone.name));
         return names;
-      });
+      },
+          "Bone-info names, in the order of the palette's matrices; str by surrogateescape.");
 
   py::class_<PyFinding>(m, "Finding", "One finding of validate().")
-      .def_readonly("severity", &PyFinding::severity)
-      .def_property_readonly("element", [](const PyFinding& self) { return Text(self.element); })
-      .def_property_readonly("path", [](const PyFinding& self) { return Text(self.element); })
-      .def_property_readonly("message", [](const PyFinding& self) { return Text(self.message); })
+      .def_readonly("severity", &PyFinding::severity,
+          "\"error\" or \"warning\".")
+      .def_property_readonly("element", [](const PyFinding& self) { return Text(self.element); },
+          "Where, for example \"mesh 2 index 17\".")
+      .def_property_readonly("path", [](const PyFinding& self) { return Text(self.element); },
+          "The same as element.")
+      .def_property_readonly("message", [](const PyFinding& self) { return Text(self.message); },
+          "What is wrong, in varndel-inspect check's words.")
       .def("__repr__",
            [](const PyFinding& self) { return Text(self.severity + ": " + self.element + ": " + self.message); });
 
-  py::class_<PyPlayer>(m, "AnimationPlayer", "Plays one instance of an animation, as varndel::AnimationPlayer.")
+  py::class_<PyPlayer>(m, "AnimationPlayer", "One playing instance of an animation; not to be shared between threads.")
       .def(py::init([](const PyAnimation& animation) {
              py::gil_scoped_release release;
              return PyPlayer{varndel::AnimationPlayer(animation.data->animation), {}};
            }),
-           py::arg("animation"))
-      .def_property_readonly("bone_count", [](const PyPlayer& self) { return self.player.BoneCount(); })
-      .def_property_readonly("node_count", [](const PyPlayer& self) { return self.player.NodeCount(); })
-      .def("evaluate", &Evaluate, py::arg("ticks"), py::arg("out") = py::none())
-      .def("skin", &Skin, py::arg("mesh"), py::arg("palette"));
+           py::arg("animation"),
+          "Prepares a player for animation (its hierarchy and bone-info map are copied: the model may go).")
+      .def_property_readonly("bone_count", [](const PyPlayer& self) { return self.player.BoneCount(); },
+          "Matrices in the palette evaluate gives: one per bone-info entry, in file order.")
+      .def_property_readonly("node_count", [](const PyPlayer& self) { return self.player.NodeCount(); },
+          "Nodes of the animation's hierarchy.")
+      .def("evaluate", &Evaluate, py::arg("ticks"), py::arg("out") = py::none(),
+          "The skinning matrices at ticks, (bones, 4, 4) indexed [bone, row, column]; written into out when "
+          "given (fastest with an array evaluate returned).")
+      .def("skin", &Skin, py::arg("mesh"), py::arg("palette"),
+          "The mesh's positions and normals, (n, 3) each, skinned with the palette of evaluate.");
 
   m.def("compile", &Compile, py::arg("path"), py::kw_only(), py::arg("animated") = false,
         py::arg("flip_uvs") = false, py::arg("output_name") = py::none(), py::arg("timeout") = py::none(),
-        py::arg("memory_limit") = py::none(), py::arg("animation") = py::none());
+        py::arg("memory_limit") = py::none(), py::arg("animation") = py::none(),
+          "Runs the compiler as `Varndel <animated> <flip_uvs> <path> [output_name]` does, and reads the file "
+          "it wrote: the same files, console text, log and exit code. The run happens in a child process, so a "
+          "crash, a hang or a runaway import raises CompileError instead of ending the interpreter. timeout: "
+          "seconds before the run is ended. memory_limit: bytes of address space the run may take beyond what "
+          "the interpreter already has (RLIMIT_AS in the child); past it an allocation fails and the run fails "
+          "(-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several threads take turns (they "
+          "share Logs/Log.txt). Raises CompileError when the run fails.\n\nanimation (an index, an exact name "
+          "or a pattern with * and ?, selecting exactly one take; needs animated=True): compiles that take as "
+          "if it were the file's first animation, into <output stem>.<take>.animbin (the file name "
+          "varndel-edge gives it); raises ValueError when the selection picks no take or several. Returns the "
+          "Model read back from the file written; its path is that file.");
   DefineAnimationContent(m);
-  py::class_<PyMappedModel>(m, "MappedModel",
-                            "A compiled file mapped read-only (read(path, mmap=True)): its meshes' arrays view "
-                            "the mapping. Do not let another process truncate the file while it is mapped.")
-      .def_property_readonly("animated", [](const PyMappedModel& self) { return self.view->animated(); })
-      .def_property_readonly("flip_uvs", [](const PyMappedModel& self) { return self.view->flipUVs(); })
-      .def_property_readonly("texture_count", [](const PyMappedModel& self) { return self.view->textureCount(); })
+  py::class_<PyMappedModel>(m, "MappedModel", "A compiled file mapped read-only (read(path, mmap=True)), checked as read() checks it.")
+      .def_property_readonly("animated", [](const PyMappedModel& self) { return self.view->animated(); },
+          "True for an animated model (.animbin), False for a static one (.staticbin).")
+      .def_property_readonly("flip_uvs", [](const PyMappedModel& self) { return self.view->flipUVs(); },
+          "True when the model was compiled with its texture coordinates' v flipped (flip_uvs=True).")
+      .def_property_readonly("texture_count", [](const PyMappedModel& self) { return self.view->textureCount(); },
+          "Distinct texture paths of the whole model.")
+      .def_property_readonly("path", [](const PyMappedModel& self) { return Text(self.path); },
+          "The file mapped, as given to read: str by surrogateescape.")
       .def_property_readonly("meshes",
                              [](const PyMappedModel& self) {
                                py::list meshes;
                                for (size_t i = 0; i < self.view->meshes().size(); ++i)
                                  meshes.append(PyMappedMesh{self.view, i});
                                return meshes;
-                             })
+                             },
+          "The model's meshes, in file order.")
       .def_property_readonly("animation",
                              [](const PyMappedModel& self) {
                                auto model = std::make_shared<varndel::Model>();
                                model->animated = self.view->animated();
                                model->animation = self.view->animation();
                                return PyAnimation{std::move(model)};
-                             })
+                             },
+          "Decoded from the mapping; empty unless the model is animated.")
       .def("to_model",
            [](const PyMappedModel& self) {
              varndel::Model model;
              varndel::ReadError error;
              if (!self.view->ToModel(model, &error)) RaiseFormatError(error);
-             return WrapModel(std::move(model));
-           })
+             return WrapModel(std::move(model), self.path);
+           },
+          "The whole file as a Model of its own (a copy), whose path is the mapped file. Raises FormatError "
+          "when the mapping's content cannot be decoded.")
       .def("__repr__", [](const PyMappedModel& self) {
         return "<varndel.MappedModel " + std::string(self.view->animated() ? "animated" : "static") + ", " +
                std::to_string(self.view->meshes().size()) + " meshes>";
       });
 
-  py::class_<PyMappedMesh>(m, "MappedMesh", "One mesh of a MappedModel; its arrays are read-only views of the mapping.")
+  py::class_<PyMappedMesh>(m, "MappedMesh", "One mesh of a MappedModel. Every array is a read-only view of the mapping: no copy.")
       .def_property_readonly("positions", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, position), 3);
-      })
+      },
+          "Vertex positions, (n, 3) float32.")
       .def_property_readonly("normals", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, normal), 3);
-      })
+      },
+          "Vertex normals, (n, 3) float32.")
       .def_property_readonly("uvs", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, texCoords), 2);
-      })
+      },
+          "Texture coordinates, (n, 2) float32.")
       .def_property_readonly("tangents", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, tangent), 3);
-      })
+      },
+          "Vertex tangents, (n, 3) float32.")
       .def_property_readonly("bitangents", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, bitangent), 3);
-      })
+      },
+          "Vertex bitangents, (n, 3) float32.")
       .def_property_readonly("bone_ids", [](const PyMappedMesh& self) {
         return MappedVertexField<int32_t>(self, offsetof(varndel::Vertex, boneIDs), 4);
-      })
+      },
+          "Bone ids of each vertex's four influences, (n, 4) int32; negative: a free slot.")
       .def_property_readonly("weights", [](const PyMappedMesh& self) {
         return MappedVertexField<float>(self, offsetof(varndel::Vertex, weights), 4);
-      })
-      .def_property_readonly("vertices", &MappedVertices)
-      .def_property_readonly("indices", &MappedIndices)
+      },
+          "Weights of each vertex's four influences, (n, 4) float32.")
+      .def_property_readonly("vertices", &MappedVertices,
+          "(n,) structured array over the 88-byte records.")
+      .def_property_readonly("indices", &MappedIndices,
+          "Triangle-list indices into the mesh's vertices, (m,) uint32.")
       .def_property_readonly("textures", [](const PyMappedMesh& self) {
         py::list textures;
         for (const varndel::MappedTexture& t : self.view->meshes()[self.index].textures())
           textures.append(py::make_tuple(Text(t.path), t.type));
         return textures;
-      });
+      },
+          "(path as stored, aiTextureType), as Mesh.textures.");
 
   m.def(
       "read",
       [](const py::object& path, bool mmap) { return mmap ? ReadMapped(path) : ReadFile(path); },
-      py::arg("path"), py::kw_only(), py::arg("mmap") = false);
-  m.def("read_bytes", &ReadBytes, py::arg("data"));
+      py::arg("path"), py::kw_only(), py::arg("mmap") = false,
+          "Reads a compiled file. Raises FormatError. With mmap=True the file is mapped, not read: the "
+          "result's arrays are read-only views of the mapping, which lives while any of them does. Do not let "
+          "another process truncate a mapped file (the process would crash); read files that may change "
+          "without mmap. Returns a Model (a MappedModel with mmap=True) whose path is path, as str. A file that "
+          "cannot be opened raises the OSError of the cause (FileNotFoundError, PermissionError, "
+          "IsADirectoryError) with filename set, which is a FormatError too.");
+  m.def("read_bytes", &ReadBytes, py::arg("data"),
+          "Decodes a compiled file's bytes. Raises FormatError.");
   m.def(
-      "write_bytes", [](const PyModel& model) { return py::bytes(ModelBytes(model.data)); }, py::arg("model"));
+      "write_bytes", [](const PyModel& model) { return py::bytes(ModelBytes(model.data)); }, py::arg("model"),
+          "The model's file bytes, as write would store them.");
   m.def(
       "write",
       [](const PyModel& model, const py::object& path) {
@@ -956,7 +1051,8 @@ PYBIND11_MODULE(varndel, m) {
         }
         if (!written) RaiseOSError(error);
       },
-      py::arg("model"), py::arg("path"));
+      py::arg("model"), py::arg("path"),
+          "Writes the model's file bytes to path, through a checked temporary file. Raises OSError.");
   m.def(
       "validate",
       [](const PyModel& model) {
@@ -966,10 +1062,20 @@ PYBIND11_MODULE(varndel, m) {
         }
         return findings;
       },
-      py::arg("model"));
+      py::arg("model"),
+          "Every finding, errors first, as `varndel-inspect check` judges the model; an empty list for a sound "
+          "model.");
   m.def("optimize", &Optimize, py::arg("model"), py::kw_only(), py::arg("lods") = std::vector<float>{},
         py::arg("overdraw") = true, py::arg("anim_tolerance") = py::none(), py::arg("anim_distance") = py::none(),
-        py::arg("keys_only") = false);
+        py::arg("keys_only") = false,
+          "Orders every mesh for the GPU in place, as varndel-opt does, and returns one model per LOD ratio. "
+          "With anim_tolerance T (model units) also drops the animation keys whose removal moves no node's "
+          "origin, point at distance anim_distance along a node's axes (default: a tenth of the model's "
+          "bounding-box diagonal) or skinned vertex by more than T, as varndel-opt --anim-tolerance does. "
+          "keys_only=True (with anim_tolerance, without lods) leaves the meshes byte for byte and reduces the "
+          "keys alone, as varndel-opt --keys-only. Raises ValueError for a ratio outside (0, 1], a tolerance "
+          "or distance that is not a finite number >= 0, or a combination that means nothing. Warnings go to "
+          "the warnings module. Arrays taken before keep the values from before.");
   m.def(
       "animation_error",
       [](const PyModel& original, const PyModel& reduced, const std::optional<double>& distance) {
@@ -978,7 +1084,12 @@ PYBIND11_MODULE(varndel, m) {
         py::gil_scoped_release release;
         return varndel::MeasureAnimationError(*a, *b, d);
       },
-      py::arg("original"), py::arg("reduced"), py::kw_only(), py::arg("distance") = py::none());
+      py::arg("original"), py::arg("reduced"), py::kw_only(), py::arg("distance") = py::none(),
+          "The largest distance, in model units, between the poses of two models whose animations differ only "
+          "in their keys (a file and its keys_only reduction): every node's origin and the points at distance "
+          "along its axes (default: a tenth of original's bounding-box diagonal), and every skinned vertex, at "
+          "every key time and midway between. inf when the models cannot be compared. Raises ValueError for a "
+          "distance that is not a finite number >= 0.");
   m.def(
       "resolve_texture",
       [](const py::object& storedPath, const py::object& compiledFile) -> py::object {
@@ -987,5 +1098,11 @@ PYBIND11_MODULE(varndel, m) {
         if (!found) return py::none();
         return Text(*found);
       },
-      py::arg("stored_path"), py::arg("compiled_file"));
+      py::arg("stored_path"), py::arg("compiled_file"),
+          "The file to open for a texture path that the compiled file stores, as the tools find it: \"*N\" in "
+          "<stem>.textures/, any other path as stored (relative to the working directory, then to the compiled "
+          "file's directory), then its extracted copy in <stem>.textures/. A LOD or optimised file "
+          "(<stem>.lodN.<ext>, <stem>.opt.<ext>) also looks in the textures directory of the model it was made "
+          "from. None when no such file exists. stored_path as Mesh.textures gives it (or its bytes); the "
+          "result is str by surrogateescape, ready for open().");
 }

@@ -15,7 +15,8 @@ _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Buffer = Union[bytes, bytearray, memoryview]
 
 class FormatError(ValueError):
-    """A compiled file the reader refuses."""
+    """A compiled file the reader refuses: .offset (bytes), .field and .message say where and why (.field is empty
+    when the file could not be read at all)."""
 
     offset: int
     """Byte offset of the offending field."""
@@ -25,7 +26,8 @@ class FormatError(ValueError):
     """The reader's sentence."""
 
 class CompileError(RuntimeError):
-    """A compile that failed."""
+    """A compile that failed: .exit_code as Varndel's (-1 or -666; None when the run did not finish) and .log, the
+    lines of Logs/Log.txt."""
 
     exit_code: Optional[int]
     """Varndel's exit code: -1 (a stage failed) or -666 (the read-back differed); None when the run did not finish
@@ -34,51 +36,60 @@ class CompileError(RuntimeError):
     """The lines of Logs/Log.txt of the run."""
 
 class Model:
-    """A compiled model. Arrays of its meshes view its records and keep them alive."""
+    """A compiled model: its meshes and, when animated, its animation. Arrays of its meshes view its records and keep
+    them alive."""
 
     @property
-    def animated(self) -> bool: ...
+    def animated(self) -> bool:
+        """True for an animated model (.animbin), False for a static one (.staticbin)."""
     @property
-    def flip_uvs(self) -> bool: ...
+    def flip_uvs(self) -> bool:
+        """True when the model was compiled with its texture coordinates' v flipped (flip_uvs=True)."""
     @property
     def texture_count(self) -> int:
         """Distinct texture paths of the whole model."""
     @property
-    def meshes(self) -> list[Mesh]: ...
+    def meshes(self) -> list[Mesh]:
+        """The model's meshes, in file order."""
     @property
     def animation(self) -> Animation:
-        """Empty unless the model is animated."""
+        """The model's Animation; empty unless the model is animated."""
+    @property
+    def path(self) -> Optional[str]:
+        """The file the model was read from (read) or that compile wrote, as given or as the compiler named it: str by
+        surrogateescape. None for a model from read_bytes or optimize. Editing or writing the model leaves it as it
+        was."""
 
 class Mesh:
     """One mesh. Every array is a writable view into the model's records: no copy."""
 
     @property
     def positions(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex positions, (n, 3) float32."""
     @property
     def normals(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex normals, (n, 3) float32."""
     @property
     def uvs(self) -> npt.NDArray[np.float32]:
-        """(n, 2)"""
+        """Texture coordinates, (n, 2) float32."""
     @property
     def tangents(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex tangents, (n, 3) float32."""
     @property
     def bitangents(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex bitangents, (n, 3) float32."""
     @property
     def bone_ids(self) -> npt.NDArray[np.int32]:
-        """(n, 4); negative: a free slot."""
+        """Bone ids of each vertex's four influences, (n, 4) int32; negative: a free slot."""
     @property
     def weights(self) -> npt.NDArray[np.float32]:
-        """(n, 4)"""
+        """Weights of each vertex's four influences, (n, 4) float32."""
     @property
     def vertices(self) -> npt.NDArray[np.void]:
         """(n,) structured array over the 88-byte records: position, normal, uv, tangent, bitangent, bone_ids, weights."""
     @property
     def indices(self) -> npt.NDArray[np.uint32]:
-        """(m,)"""
+        """Triangle-list indices into the mesh's vertices, (m,) uint32."""
     @property
     def textures(self) -> list[tuple[str, int]]:
         """(path as stored, aiTextureType: 1 diffuse, 2 specular, 3 ambient, 5 height, 6 normals). The path is str
@@ -88,60 +99,70 @@ class MappedModel:
     """A compiled file mapped read-only (read(path, mmap=True)), checked as read() checks it."""
 
     @property
-    def animated(self) -> bool: ...
+    def animated(self) -> bool:
+        """True for an animated model (.animbin), False for a static one (.staticbin)."""
     @property
-    def flip_uvs(self) -> bool: ...
+    def flip_uvs(self) -> bool:
+        """True when the model was compiled with its texture coordinates' v flipped (flip_uvs=True)."""
     @property
-    def texture_count(self) -> int: ...
+    def texture_count(self) -> int:
+        """Distinct texture paths of the whole model."""
     @property
-    def meshes(self) -> list[MappedMesh]: ...
+    def path(self) -> str:
+        """The file mapped, as given to read: str by surrogateescape."""
+    @property
+    def meshes(self) -> list[MappedMesh]:
+        """The model's meshes, in file order."""
     @property
     def animation(self) -> Animation:
         """Decoded from the mapping; empty unless the model is animated."""
     def to_model(self) -> Model:
-        """The whole file as a Model of its own (a copy)."""
+        """The whole file as a Model of its own (a copy), whose path is the mapped file. Raises FormatError when the
+        mapping's content cannot be decoded."""
 
 class MappedMesh:
     """One mesh of a MappedModel. Every array is a read-only view of the mapping: no copy."""
 
     @property
     def positions(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex positions, (n, 3) float32."""
     @property
     def normals(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex normals, (n, 3) float32."""
     @property
     def uvs(self) -> npt.NDArray[np.float32]:
-        """(n, 2)"""
+        """Texture coordinates, (n, 2) float32."""
     @property
     def tangents(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex tangents, (n, 3) float32."""
     @property
     def bitangents(self) -> npt.NDArray[np.float32]:
-        """(n, 3)"""
+        """Vertex bitangents, (n, 3) float32."""
     @property
     def bone_ids(self) -> npt.NDArray[np.int32]:
-        """(n, 4)"""
+        """Bone ids of each vertex's four influences, (n, 4) int32; negative: a free slot."""
     @property
     def weights(self) -> npt.NDArray[np.float32]:
-        """(n, 4)"""
+        """Weights of each vertex's four influences, (n, 4) float32."""
     @property
     def vertices(self) -> npt.NDArray[np.void]:
         """(n,) structured array over the 88-byte records."""
     @property
     def indices(self) -> npt.NDArray[np.uint32]:
-        """(m,)"""
+        """Triangle-list indices into the mesh's vertices, (m,) uint32."""
     @property
     def textures(self) -> list[tuple[str, int]]:
         """(path as stored, aiTextureType), as Mesh.textures."""
 
 class Animation:
+    """A model's animation: node hierarchy, key-frame tracks and bone-info map; empty for a static model."""
+
     @property
     def duration(self) -> float:
-        """Ticks."""
+        """Length of the animation, in ticks."""
     @property
     def ticks_per_second(self) -> float:
-        """As played: 25 when the file says 0."""
+        """Ticks per second as played: 25 when the file says 0."""
     @property
     def nodes(self) -> list[str]:
         """Node names, depth-first pre-order; str by surrogateescape (os.fsencode gives the stored bytes)."""
@@ -160,7 +181,8 @@ class Animation:
     def node_transforms(self) -> npt.NDArray[np.float32]:
         """(nodes, 4, 4) [node, row, column]: each node's transformation relative to its parent."""
     @property
-    def tracks(self) -> list[Track]: ...
+    def tracks(self) -> list[Track]:
+        """The key-frame tracks, in file order."""
     @property
     def bone_names(self) -> list[str]:
         """Bone-info names, in file order."""
@@ -178,7 +200,8 @@ class Track:
     def name(self) -> str:
         """The node it animates."""
     @property
-    def id(self) -> int: ...
+    def id(self) -> int:
+        """The track's id, as the file stores it."""
     @property
     def position_keys(self) -> npt.NDArray[np.void]:
         """value (3,) float32, time float32."""
@@ -189,8 +212,11 @@ class Track:
     def scale_keys(self) -> npt.NDArray[np.void]:
         """value (3,) float32, time float32."""
     position_max_time: float
+    """Time, in ticks, of the track's last position key as stored; writable."""
     rotation_max_time: float
+    """Time, in ticks, of the track's last rotation key as stored; writable."""
     scale_max_time: float
+    """Time, in ticks, of the track's last scale key as stored; writable."""
 
 class Finding:
     """One finding of validate()."""
@@ -202,15 +228,19 @@ class Finding:
     path: str
     """The same as element."""
     message: str
+    """What is wrong, in varndel-inspect check's words."""
 
 class AnimationPlayer:
     """One playing instance of an animation; not to be shared between threads."""
 
-    def __init__(self, animation: Animation) -> None: ...
+    def __init__(self, animation: Animation) -> None:
+        """Prepares a player for animation (its hierarchy and bone-info map are copied: the model may go)."""
     @property
-    def bone_count(self) -> int: ...
+    def bone_count(self) -> int:
+        """Matrices in the palette evaluate gives: one per bone-info entry, in file order."""
     @property
-    def node_count(self) -> int: ...
+    def node_count(self) -> int:
+        """Nodes of the animation's hierarchy."""
     def evaluate(self, ticks: float, out: Optional[npt.NDArray[np.float32]] = None) -> npt.NDArray[np.float32]:
         """The skinning matrices at ticks, (bones, 4, 4) indexed [bone, row, column]; written into out when given
         (fastest with an array evaluate returned)."""
@@ -233,12 +263,13 @@ def compile(
     the same files, console text, log and exit code. The run happens in a child process, so a crash, a hang or a
     runaway import raises CompileError instead of ending the interpreter. timeout: seconds before the run is ended.
     memory_limit: bytes of address space the run may take beyond what the interpreter already has (RLIMIT_AS in the
-    child); past it an allocation fails and the run fails (-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs from several
-    threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails.
+    child); past it an allocation fails and the run fails (-1). Ctrl-C ends the run and raises KeyboardInterrupt. Runs
+    from several threads take turns (they share Logs/Log.txt). Raises CompileError when the run fails.
 
     animation (an index, an exact name or a pattern with * and ?, selecting exactly one take; needs animated=True):
     compiles that take as if it were the file's first animation, into <output stem>.<take>.animbin (the file name
-    varndel-edge gives it); raises ValueError when the selection picks no take or several."""
+    varndel-edge gives it); raises ValueError when the selection picks no take or several. Returns the Model read back
+    from the file written; its path is that file."""
 
 def animations(path: _Path) -> list[dict]:
     """The animations (takes) of a source file: dicts with index, name, duration_ticks, duration_seconds (None
@@ -251,7 +282,9 @@ def read(path: _Path, *, mmap: Literal[True]) -> MappedModel: ...
 def read(path: _Path, *, mmap: bool = False) -> Union[Model, MappedModel]:
     """Reads a compiled file. Raises FormatError. With mmap=True the file is mapped, not read: the result's arrays are
     read-only views of the mapping, which lives while any of them does. Do not let another process truncate a mapped
-    file (the process would crash); read files that may change without mmap."""
+    file (the process would crash); read files that may change without mmap. Returns a Model (a MappedModel with
+    mmap=True) whose path is path, as str. A file that cannot be opened raises the OSError of the cause
+    (FileNotFoundError, PermissionError, IsADirectoryError) with filename set, which is a FormatError too."""
 
 def read_bytes(data: _Buffer) -> Model:
     """Decodes a compiled file's bytes. Raises FormatError."""
@@ -260,10 +293,10 @@ def write(model: Model, path: _Path) -> None:
     """Writes the model's file bytes to path, through a checked temporary file. Raises OSError."""
 
 def write_bytes(model: Model) -> bytes:
-    """The model's file bytes."""
+    """The model's file bytes, as write would store them."""
 
 def validate(model: Model) -> list[Finding]:
-    """Every finding, errors first, as `varndel-inspect check` judges the model."""
+    """Every finding, errors first, as `varndel-inspect check` judges the model; an empty list for a sound model."""
 
 def optimize(
     model: Model,

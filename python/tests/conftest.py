@@ -11,6 +11,7 @@ import pytest
 SOURCE = pathlib.Path(os.environ.get("VARNDEL_SOURCE_DIR", pathlib.Path(__file__).resolve().parents[2]))
 VARNDEL = os.environ.get("VARNDEL_EXE", str(SOURCE / "build" / "Varndel"))
 INSPECT = os.environ.get("VARNDEL_INSPECT_EXE", str(SOURCE / "build" / "inspect" / "varndel-inspect"))
+EDGE = os.environ.get("VARNDEL_EDGE_EXE", str(SOURCE / "build" / "edge" / "varndel-edge"))
 PLAYER_HELPER = os.environ.get("VARNDEL_PLAYER_HELPER", str(SOURCE / "build" / "python" / "varndel_python_player_helper"))
 
 

@@ -1,7 +1,9 @@
 """varndel.compile against the CLI: same files, console text, log and exit code."""
+import subprocess
+
 import pytest
 
-from conftest import copy_models, model_paths, python_run, run_cli
+from conftest import VARNDEL, copy_models, model_paths, python_run, run_cli
 
 # Prints nothing of its own, so that stdout and stderr are the compiler's.
 RUNNER = """
@@ -89,3 +91,29 @@ def test_readme_lines_run(tmp_path):
     done = python_run(tmp_path, readme_example(SOURCE / "docs" / "python.md"))
     assert done.returncode == 0, done.stderr.decode()
     assert (tmp_path / "out" / "crate.staticbin").is_file()
+
+
+@pytest.mark.parametrize("model, options, written", [
+    ("examples/crate.obj", {}, "examples/crate.staticbin"),
+    ("examples/walker.gltf", {"animated": True}, "examples/walker.animbin"),
+    ("examples/crate.obj", {"output_name": "box"}, "examples/box.staticbin"),
+    ("fixtures/arm.gltf", {"animated": True, "output_name": "pose"}, "fixtures/pose.animbin"),
+])
+def test_compile_gives_the_path_the_cli_writes(tmp_path, model, options, written):
+    cli, py = tmp_path / "cli", tmp_path / "py"
+    for root in (cli, py):
+        copy_models(root)
+    command = [VARNDEL, str(int(options.get("animated", False))), "0", model]
+    if "output_name" in options:
+        command.append(options["output_name"])
+    assert subprocess.run(command, cwd=cli, capture_output=True).returncode == 0
+    assert (cli / written).is_file()
+    done = python_run(py, """
+import sys, varndel
+compiled = varndel.compile(sys.argv[1], **eval(sys.argv[2]))
+assert compiled.path == sys.argv[3], (compiled.path, sys.argv[3])
+assert varndel.read(compiled.path).path == compiled.path
+print(compiled.path)
+""", model, repr(options), written)
+    assert done.returncode == 0, done.stderr.decode()
+    assert (py / written).read_bytes() == (cli / written).read_bytes()

@@ -243,3 +243,22 @@ def test_files_that_cannot_be_read_raise_the_os_error_with_filename(tmp_path):
         with pytest.raises(varndel.FormatError, match="not a compiled model file.*Wavefront OBJ"):
             varndel.read(source, mmap=mmap)
         source.unlink()
+
+
+def test_path_is_the_file_a_model_came_from(compiled, tmp_path):
+    source = compiled["examples/crate.obj"]
+    model = varndel.read(source)
+    assert model.path == str(source)
+    mapped = varndel.read(source, mmap=True)
+    assert mapped.path == str(source) and mapped.to_model().path == str(source)
+    # Models that no file holds have none; writing one elsewhere leaves it as it was.
+    assert varndel.read_bytes(varndel.write_bytes(model)).path is None
+    assert varndel.optimize(model, lods=[1.0])[0].path is None
+    varndel.write(model, tmp_path / "copy.staticbin")
+    assert model.path == str(source)
+    with pytest.raises(AttributeError):
+        model.path = "other.staticbin"
+    # A name that is not UTF-8 comes back as os.fsdecode gives it, ready for open().
+    latin = tmp_path / os.fsdecode(b"caf\xe9.staticbin")
+    latin.write_bytes(source.read_bytes())
+    assert varndel.read(os.fsencode(latin)).path == str(latin)

@@ -3,12 +3,13 @@ content of an Animation as views that writing keeps."""
 import json
 import shutil
 import struct
+import subprocess
 
 import numpy as np
 import pytest
 
 import varndel
-from conftest import SOURCE, run_cli
+from conftest import EDGE, SOURCE, run_cli
 
 TAKES = SOURCE / "tests" / "fixtures" / "takes.gltf"
 
@@ -35,6 +36,7 @@ def test_compile_of_a_take_equals_the_cli_on_the_source_with_that_take_first(tmp
     compiled = varndel.compile(tmp_path / "takes.gltf", animated=True, animation=name)
     written = tmp_path / f"takes.take{take}.animbin"
     assert written.read_bytes() == varndel.write_bytes(compiled)
+    assert compiled.path == str(written)
 
     reference = tmp_path / "reference"
     reference.mkdir()
@@ -44,6 +46,15 @@ def test_compile_of_a_take_equals_the_cli_on_the_source_with_that_take_first(tmp
     code, out, _ = run_cli(reference, True, False, "takes.gltf")
     assert code == 0, out
     assert written.read_bytes() == (reference / "takes.animbin").read_bytes()
+
+    # varndel-edge, given the output Varndel writes, puts the take at the same path.
+    edge = tmp_path / "edge"
+    edge.mkdir()
+    shutil.copy(TAKES, edge / "takes.gltf")
+    done = subprocess.run([EDGE, "--animation", str(take), "1", "0", edge, "takes.gltf", edge / "takes.animbin",
+                           edge / "log"], capture_output=True)
+    assert done.returncode == 0, done.stderr.decode()
+    assert (edge / written.name).read_bytes() == written.read_bytes()
 
 
 @pytest.mark.parametrize("animation, error", [("zz", "selects no take"), ("*", "selects 3 takes"), ("bend", "selects 2 takes"), (7, "selects no take")])
