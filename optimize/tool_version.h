@@ -4,16 +4,17 @@
 // build passes VARNDEL_VERSION and VARNDEL_ASSIMP_VERSION to each tool.
 #pragma once
 
-#include <meshoptimizer.h>
-
 #include <string>
 
 namespace varndel {
 
+// The meshoptimizer the optimisation step was built with, as "major.minor".
+// Defined beside that step, so the tools need not see meshoptimizer's headers.
+std::string MeshoptimizerVersionText();
+
 inline std::string ToolVersionText(const std::string& tool) {
-  // MESHOPTIMIZER_VERSION is major * 1000 + minor * 10 (180: 0.18).
-  return tool + " " VARNDEL_VERSION "\nAssimp " VARNDEL_ASSIMP_VERSION "\nmeshoptimizer " +
-         std::to_string(MESHOPTIMIZER_VERSION / 1000) + "." + std::to_string(MESHOPTIMIZER_VERSION % 1000 / 10) + "\n";
+  return tool + " " VARNDEL_VERSION "\nAssimp " VARNDEL_ASSIMP_VERSION "\nmeshoptimizer " + MeshoptimizerVersionText() +
+         "\n";
 }
 
 }  // namespace varndel
