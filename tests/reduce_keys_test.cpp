@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <random>
 
 #include "tests/generated_character.h"
@@ -219,7 +220,7 @@ varndel::Model AttachmentClip() {
   root.name = "root";
   socket.name = "socket";
   for (int k = 0; k < 600; ++k) {
-    const double angle = (60.0 * M_PI / 180) * std::sin(2 * M_PI * k / 150.0) + 0.0;
+    const double angle = (60.0 * std::numbers::pi / 180) * std::sin(2 * std::numbers::pi * k / 150.0) + 0.0;
     root.positions.push_back({{float(0.002 * k), 0, 0}, float(k)});
     socket.rotations.push_back({{0, 0, float(std::sin(angle / 2)), float(std::cos(angle / 2))}, float(k)});
   }
@@ -248,9 +249,9 @@ TEST(ReduceKeys, AnAttachmentKeepsItsOrientationWithinTheToleranceAtTheDistance)
     // A turn by angle about z moves the points on x and y by 2 d sin(angle / 2).
     const double largestAngle = 2 * std::asin(std::min(1.0, tolerance / (2 * std::max(distance, 1e-9))));
     if (c.bounded) {
-      EXPECT_LE(gap.angle, largestAngle + 1e-5) << "degrees: " << gap.angle * 180 / M_PI;
+      EXPECT_LE(gap.angle, largestAngle + 1e-5) << "degrees: " << gap.angle * 180 / std::numbers::pi;
     } else {
-      EXPECT_GT(gap.angle, 5 * M_PI / 180) << "origins alone do not see the socket turn";
+      EXPECT_GT(gap.angle, 5 * std::numbers::pi / 180) << "origins alone do not see the socket turn";
     }
   }
   EXPECT_NEAR(varndel::DefaultAnimationDistance(original), 0.1 * varndel::ModelDiagonal(original), 1e-12);
@@ -263,7 +264,9 @@ TEST(ReduceKeys, ReportsProgressUpToTheTotal) {
   ASSERT_FALSE(calls.empty());
   for (size_t i = 0; i < calls.size(); ++i) {
     EXPECT_LE(calls[i].first, calls[i].second);
-    if (i > 0) EXPECT_GE(calls[i].first, calls[i - 1].first);
+    if (i > 0) {
+      EXPECT_GE(calls[i].first, calls[i - 1].first);
+    }
   }
   EXPECT_EQ(calls.back().first, calls.back().second);
 }
