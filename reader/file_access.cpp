@@ -516,8 +516,10 @@ std::string CheckReplaceableDirectory(const std::string& target, const std::vect
     if (entryName == kOutputDirectoryMarker && fs::is_regular_file(entryStatus)) {
       marked = true;
     } else if (fs::is_directory(entryStatus)) {
-      if (subdirectory.empty()) subdirectory = entryName;
-    } else if (foreign.empty() && std::find(listed.begin(), listed.end(), entryName) == listed.end()) {
+      // The first by name, so the message is the same whatever the listing order.
+      if (subdirectory.empty() || entryName < subdirectory) subdirectory = entryName;
+    } else if ((foreign.empty() || entryName < foreign) &&
+               std::find(listed.begin(), listed.end(), entryName) == listed.end()) {
       foreign = entryName;
     }
   }

@@ -58,7 +58,9 @@ std::string CopyTakesFixture(const fs::path& root) {
 }
 
 bool PrintableAscii(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\t' || (c >= 0x20 && c < 0x7F); });
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return c == '\n' || c == '\t' || c == '\r' || (c >= 0x20 && c < 0x7F);  // '\r': a text-mode line end
+  });
 }
 
 TEST(Takes, ListsEachTakeQuotedWithItsTiming) {
@@ -66,9 +68,9 @@ TEST(Takes, ListsEachTakeQuotedWithItsTiming) {
   const RunResult text = RunEdgeTool({"--list-animations", FixturePath("takes.gltf").string()}, scratch.path);
   ASSERT_EQ(text.exitCode, 0) << text.err;
   EXPECT_EQ(text.out,
-            "0 '': 1000 ticks (1 s) at 1000 ticks/s, 1 channel\n"
-            "1 'bend': 2000 ticks (2 s) at 1000 ticks/s, 1 channel\n"
-            "2 'bend': 500 ticks (0.5 s) at 1000 ticks/s, 1 channel\n");
+            TextMode("0 '': 1000 ticks (1 s) at 1000 ticks/s, 1 channel\n"
+                     "1 'bend': 2000 ticks (2 s) at 1000 ticks/s, 1 channel\n"
+                     "2 'bend': 500 ticks (0.5 s) at 1000 ticks/s, 1 channel\n"));
   const RunResult json =
       RunEdgeTool({"--list-animations", FixturePath("takes.gltf").string(), "--json"}, scratch.path);
   ASSERT_EQ(json.exitCode, 0) << json.err;
@@ -157,7 +159,7 @@ TEST(Takes, SelectsByIndexNamePatternAndAllAndRefusesASelectionOfNothing) {
   fs::copy_file(FixturePath("takes.gltf"), scratch.path / "root" / "takes.gltf");
   const RunResult run = CompileTakes(scratch.path / "root", "takes.gltf", scratch.path / "out", {"--animation", "Run"});
   EXPECT_EQ(run.exitCode, kExitFailure);
-  EXPECT_NE(run.err.find("--animation 'Run' selects no take of 'takes.gltf'; its takes:\n  0 ''\n  1 'bend'\n  2 'bend'"),
+  EXPECT_NE(run.err.find(TextMode("--animation 'Run' selects no take of 'takes.gltf'; its takes:\n  0 ''\n  1 'bend'\n  2 'bend'")),
             std::string::npos)
       << run.err;
   EXPECT_EQ(FilesIn(scratch.path / "out"), std::set<std::string>{"log"});
@@ -210,7 +212,7 @@ TEST(Takes, HostileNamesStayInTheOutputDirectoryAndNeverShareAFile) {
   // "take6" equals the file name of take 6, which has no name: both refuse,
   // named.
   EXPECT_EQ(run.exitCode, kExitFailure);
-  EXPECT_NE(run.err.find("none is overwritten:\n  6 ''\n  8 'take6'"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(TextMode("none is overwritten:\n  6 ''\n  8 'take6'")), std::string::npos) << run.err;
   EXPECT_EQ(FilesIn(out), std::set<std::string>{"log"});
 
   // Every other take, written: one file each in out, and nothing anywhere else.
@@ -331,6 +333,10 @@ std::string ReferenceTakeImage(const fs::path& model, size_t k) {
 // Debian's Assimp test models with several animations: every take compiles
 // with "all" and equals its reference.
 TEST(Takes, EveryTakeOfTheCorpusEqualsItsReference) {
+#ifdef _WIN32
+  // Assimp's HL1 loader finds a model's companion files by POSIX paths alone.
+  GTEST_SKIP() << "the corpus is Debian's package, compared on the Linux build";
+#endif
   const fs::path hl1 = "/usr/share/assimp/models/MDL/MDL (HL1)";
   const fs::path corpus[] = {hl1 / "man.mdl",
                              hl1 / "duplicate_sequences.mdl",
