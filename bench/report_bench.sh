@@ -19,7 +19,8 @@ varndel=$build/Varndel
 
 library=$work/library
 if [ ! -f "$work/library.done" ]; then
-  rm -rf "$work/corpus" "$library"
+  # A work folder is filled only while empty, so nothing of the user's is removed.
+  [ -z "$(ls -A "$work")" ] || { echo "report_bench: $work is not empty and holds no finished library" >&2; exit 2; }
   cp -r "$corpus" "$work/corpus"   # Varndel writes beside the model
   mkdir -p "$library"
   count=0
