@@ -6,7 +6,8 @@
 // place), opening a MappedModel, and opening one and touching every vertex.
 // Times are the best of several interleaved runs, each in a fresh process,
 // with the file in the page cache.
-// POSIX only. Usage: varndel_loading_bench [runs]
+// POSIX only. Usage: varndel_loading_bench [runs [file]], file a part of
+// a file's name in the table ("clip") to time that file alone.
 #include <fcntl.h>
 #include <time.h>
 #include <sys/stat.h>
@@ -192,6 +193,7 @@ int main(int argc, char** argv) {
   const auto files = BenchFiles();
   const double alone = MeasureOnce(argv[0], kWayCount, "").peakMegabytes;
   for (const auto& [name, path] : files) {
+    if (argc > 2 && name.find(argv[2]) == std::string::npos) continue;
     const double megabytes = double(std::filesystem::file_size(path)) / 1e6;
     // Runs interleaved, so that a busy moment of the machine hits every way;
     // the best time of each, and its largest peak.

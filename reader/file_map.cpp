@@ -200,4 +200,12 @@ bool FileMapping::Map(const std::string& path, std::string& reason) {
   return true;
 }
 
+void FileMapping::ExpectSparseReads(bool sparse) noexcept {
+#ifndef _WIN32
+  if (view_ != nullptr) madvise(view_, size_, sparse ? MADV_RANDOM : MADV_NORMAL);
+#else
+  (void)sparse;
+#endif
+}
+
 }  // namespace varndel::file_access

@@ -60,6 +60,10 @@ class FileMapping {
   // same reason. An empty file maps to no bytes (data() is null).
   bool Map(const std::string& path, std::string& reason);
 
+  // While sparse, a touch maps its own page only, not the cached pages
+  // around it nor reading ahead: for a walk over headers that skips blocks.
+  void ExpectSparseReads(bool sparse) noexcept;
+
   const unsigned char* data() const { return static_cast<const unsigned char*>(view_); }
   size_t size() const { return size_; }
 

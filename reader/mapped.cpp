@@ -63,7 +63,10 @@ bool MappedModel::Open(const std::string& path, ReadError* error) noexcept {
     }
     state->data = state->mapping.data();
     state->size = state->mapping.size();
-    if (!Check(*state, error)) return false;
+    state->mapping.ExpectSparseReads(true);
+    const bool valid = Check(*state, error);
+    state->mapping.ExpectSparseReads(false);
+    if (!valid) return false;
     state_ = std::move(state);
     return true;
   } catch (const std::bad_alloc&) {
