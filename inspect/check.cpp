@@ -1,7 +1,8 @@
 // varndel-inspect check FILE...: judges compiled files the way an engine
 // would load them (varndel::ValidateModel, plus the texture files), one line
-// per finding.
+// per finding. Files are mapped, not read into memory.
 #include <CLI/CLI.hpp>
+#include <varndel/mapped.h>
 #include <varndel/textures.h>
 
 #include <filesystem>
@@ -14,8 +15,12 @@
 
 namespace inspect {
 
-std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path) {
-  return varndel::ValidateModel(model, [&path](const std::string& stored) {
+namespace {
+
+// Stored texture paths resolved against the working directory and the
+// compiled file's own.
+varndel::TextureLookup TexturesBeside(const std::string& path) {
+  return [&path](const std::string& stored) {
     std::vector<std::string> candidates;
     if (varndel::ResolveTexture(stored, path, &candidates)) return std::string();
     std::string tried;
@@ -33,7 +38,17 @@ std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& 
              "); compile with varndel-edge --extract-textures, or EXTRACT_TEXTURES in varndel_add_models";
     }
     return "file not found; tried " + tried;
-  });
+  };
+}
+
+}  // namespace
+
+std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path) {
+  return varndel::ValidateModel(model, TexturesBeside(path));
+}
+
+std::vector<Finding> CheckModel(const varndel::MappedModel& view, const std::string& path) {
+  return varndel::ValidateModel(view, TexturesBeside(path));
 }
 
 std::string FormatFinding(const Finding& finding, const std::string& path, const Palette& palette) {
@@ -57,16 +72,18 @@ int RunCheck(int argc, char** argv) {
   const inspect::Palette palette{inspect::StdoutWantsColour()};
   uint64_t errors = 0, warnings = 0, unreadable = 0;
   for (const std::string& file : files) {
-    varndel::Model model;
+    // Used in place: the checks read each record once, so copying the
+    // blocks into a Model first would only double the memory.
+    varndel::MappedModel view;
     varndel::ReadError readError;
-    if (!varndel::ReadModelFile(file, model, &readError)) {
+    if (!view.Open(file, &readError)) {
       ++unreadable;
       const std::string kind = varndel::DescribeNotCompiledModelFile(file);
       std::cout << palette.Red("error") << ": " << file << ": "
                 << (kind.empty() ? inspect::DescribeReadError(readError) : kind) << "\n";
       continue;
     }
-    for (const inspect::Finding& finding : inspect::CheckModel(model, file)) {
+    for (const inspect::Finding& finding : inspect::CheckModel(view, file)) {
       ++(finding.severity == varndel::Severity::kError ? errors : warnings);
       std::cout << inspect::FormatFinding(finding, file, palette) << "\n";
     }

@@ -34,6 +34,8 @@ using Finding = varndel::Finding;
 // directory and path, the compiled file's path. Errors come before
 // warnings, each in file order.
 std::vector<Finding> CheckModel(const varndel::Model& model, const std::string& path);
+// The same for a mapped file, read in place.
+std::vector<Finding> CheckModel(const varndel::MappedModel& view, const std::string& path);
 // "error: FILE: element: what" without colour.
 std::string FormatFinding(const Finding& finding, const std::string& path, const Palette& palette);
 

@@ -1,5 +1,7 @@
 #include <varndel/validate.h>
 
+#include <varndel/mapped.h>
+
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -89,16 +91,31 @@ class BoneNumbers {
   std::vector<int32_t> ids_;
 };
 
+// One mesh's records as the checks read them: a model's in place, a mapped
+// file's one copied record at a time (its blocks are not aligned for Vertex).
+size_t VertexCount(const MeshData& mesh) { return mesh.vertices.size(); }
+size_t VertexCount(const MappedMesh& mesh) { return mesh.vertexCount(); }
+size_t IndexCount(const MeshData& mesh) { return mesh.indices.size(); }
+size_t IndexCount(const MappedMesh& mesh) { return mesh.indexCount(); }
+const Vertex& VertexAt(const MeshData& mesh, size_t v) { return mesh.vertices[v]; }
+Vertex VertexAt(const MappedMesh& mesh, size_t v) { return mesh.vertex(v); }
+uint32_t IndexAt(const MeshData& mesh, size_t i) { return mesh.indices[i]; }
+uint32_t IndexAt(const MappedMesh& mesh, size_t i) { return mesh.index(i); }
+const std::vector<TextureRef>& TexturesOf(const MeshData& mesh) { return mesh.textures; }
+const std::vector<MappedTexture>& TexturesOf(const MappedMesh& mesh) { return mesh.textures(); }
+
 // Bone slots count in animated files only, as a static file's bone slots
 // mean nothing to an engine.
-void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers& boneNumbers,
+template <typename Mesh>
+void CheckMesh(size_t m, const Mesh& mesh, bool animated, const BoneNumbers& boneNumbers,
                std::vector<Finding>& findings) {
   const std::string scope = "mesh " + std::to_string(m);
-  const size_t vertexCount = mesh.vertices.size();
+  const size_t vertexCount = VertexCount(mesh);
+  const size_t indexCount = IndexCount(mesh);
 
   Group badIndex = MakeGroup(Severity::kError, scope, "index", "indices");
-  for (size_t i = 0; i < mesh.indices.size(); ++i) {
-    const uint32_t index = mesh.indices[i];
+  for (size_t i = 0; i < indexCount; ++i) {
+    const uint32_t index = IndexAt(mesh, i);
     if (index >= vertexCount) {
       badIndex.Add(
           i, [&] { return std::to_string(index) + " is at or past the vertex count " + std::to_string(vertexCount); });
@@ -113,7 +130,7 @@ void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
   Group noInfluence = MakeGroup(Severity::kWarning, scope, "vertex", "vertices");
   bool skinned = false;
   for (size_t v = 0; v < vertexCount; ++v) {
-    const Vertex& vertex = mesh.vertices[v];
+    const auto& vertex = VertexAt(mesh, v);  // a reference or a kept copy
     if (!IsFinite(vertex.position)) {
       badPosition.Add(v, [&] { return "not finite " + FormatVector(vertex.position); });
     }
@@ -157,14 +174,14 @@ void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
   if (!skinned) noInfluence.count = 0;  // a mesh without bones has no influences to miss
 
   std::optional<Finding> notTriangles;
-  if (mesh.indices.size() % 3 != 0) {
+  if (indexCount % 3 != 0) {
     notTriangles = Finding{Severity::kWarning, scope,
-                           CountOf(mesh.indices.size(), "index", "indices") +
+                           CountOf(indexCount, "index", "indices") +
                                " is not a multiple of 3 (points or lines survived triangulation)"};
   }
   Group degenerate = MakeGroup(Severity::kWarning, scope, "triangle", "triangles");
-  for (size_t t = 0; t + 3 <= mesh.indices.size(); t += 3) {
-    const uint32_t a = mesh.indices[t], b = mesh.indices[t + 1], c = mesh.indices[t + 2];
+  for (size_t t = 0; t + 3 <= indexCount; t += 3) {
+    const uint32_t a = IndexAt(mesh, t), b = IndexAt(mesh, t + 1), c = IndexAt(mesh, t + 2);
     const auto corners = [&] {
       return "(indices " + std::to_string(a) + ", " + std::to_string(b) + ", " + std::to_string(c) + ")";
     };
@@ -173,7 +190,7 @@ void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
       continue;
     }
     if (a >= vertexCount || b >= vertexCount || c >= vertexCount) continue;
-    const Vec3 &p = mesh.vertices[a].position, &q = mesh.vertices[b].position, &r = mesh.vertices[c].position;
+    const Vec3 p = VertexAt(mesh, a).position, q = VertexAt(mesh, b).position, r = VertexAt(mesh, c).position;
     if (!IsFinite(p) || !IsFinite(q) || !IsFinite(r)) continue;
     const double u[3] = {double(q[0]) - p[0], double(q[1]) - p[1], double(q[2]) - p[2]};
     const double w[3] = {double(r[0]) - p[0], double(r[1]) - p[1], double(r[2]) - p[2]};
@@ -188,21 +205,22 @@ void CheckMesh(size_t m, const MeshData& mesh, bool animated, const BoneNumbers&
   Collect(findings, {&degenerate, &zeroNormal, &oddNormal, &weightSum, &noInfluence});
 }
 
-void CheckTextures(const Model& model, const TextureLookup& findTexture, std::vector<Finding>& findings) {
-  std::vector<std::pair<const std::string*, std::vector<size_t>>> uses;  // path, meshes; first-seen order
+template <typename Meshes>
+void CheckTextures(const Meshes& meshes, const TextureLookup& findTexture, std::vector<Finding>& findings) {
+  std::vector<std::pair<std::string_view, std::vector<size_t>>> uses;  // path, meshes; first-seen order
   std::unordered_map<std::string_view, size_t> slot;
-  for (size_t m = 0; m < model.meshes.size(); ++m) {
-    for (const TextureRef& texture : model.meshes[m].textures) {
+  for (size_t m = 0; m < meshes.size(); ++m) {
+    for (const auto& texture : TexturesOf(meshes[m])) {
       const auto [it, inserted] = slot.emplace(texture.path, uses.size());
-      if (inserted) uses.emplace_back(&texture.path, std::vector<size_t>{});
+      if (inserted) uses.emplace_back(texture.path, std::vector<size_t>{});
       uses[it->second].second.push_back(m);
     }
   }
-  for (const auto& [stored, meshes] : uses) {
-    const std::string missing = findTexture(*stored);
+  for (const auto& [stored, users] : uses) {
+    const std::string missing = findTexture(std::string(stored));
     if (missing.empty()) continue;
-    Group group = MakeGroup(Severity::kWarning, "", "mesh", "meshes", " texture " + QuoteName(*stored));
-    for (size_t m : meshes) group.Add(m, [&] { return missing; });
+    Group group = MakeGroup(Severity::kWarning, "", "mesh", "meshes", " texture " + QuoteName(stored));
+    for (size_t m : users) group.Add(m, [&] { return missing; });
     Collect(findings, {&group});
   }
 }
@@ -257,17 +275,30 @@ void CheckAnimation(const Animation& animation, std::vector<Finding>& findings) 
   }
 }
 
-}  // namespace
-
-std::vector<Finding> ValidateModel(const Model& model, const TextureLookup& findTexture) {
+// The one validation behind both forms: meshes are MeshData or MappedMesh.
+template <typename Meshes>
+std::vector<Finding> Validate(const Meshes& meshes, bool animated, const Animation& animation,
+                              const TextureLookup& findTexture) {
   std::vector<Finding> findings;
-  const BoneNumbers boneNumbers(model.animation.boneInfos);
-  for (size_t m = 0; m < model.meshes.size(); ++m) CheckMesh(m, model.meshes[m], model.animated, boneNumbers, findings);
-  if (findTexture) CheckTextures(model, findTexture, findings);
-  if (model.animated) CheckAnimation(model.animation, findings);
+  const BoneNumbers boneNumbers(animation.boneInfos);
+  for (size_t m = 0; m < meshes.size(); ++m) CheckMesh(m, meshes[m], animated, boneNumbers, findings);
+  if (findTexture) CheckTextures(meshes, findTexture, findings);
+  if (animated) CheckAnimation(animation, findings);
   std::stable_partition(findings.begin(), findings.end(),
                         [](const Finding& f) { return f.severity == Severity::kError; });
   return findings;
+}
+
+}  // namespace
+
+std::vector<Finding> ValidateModel(const Model& model, const TextureLookup& findTexture) {
+  return Validate(model.meshes, model.animated, model.animation, findTexture);
+}
+
+std::vector<Finding> ValidateModel(const MappedModel& view, const TextureLookup& findTexture) {
+  // Only the animation is decoded into values; its sections are small.
+  const Animation animation = view.animated() ? view.animation() : Animation{};
+  return Validate(view.meshes(), view.animated(), animation, findTexture);
 }
 
 }  // namespace varndel

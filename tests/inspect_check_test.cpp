@@ -1,8 +1,11 @@
 // varndel-inspect check: one damaged or suspicious file per defect, with the
 // exact finding line and exit code; grouping; unreadable files.
+#include <varndel/mapped.h>
+
 #include <cmath>
 #include <limits>
 
+#include "inspect/report.h"
 #include "tests/inspect_support.h"
 
 namespace {
@@ -124,6 +127,19 @@ TEST(InspectCheck, EachDefectGivesItsLine) {
     EXPECT_EQ(run.out, (c.finding.empty() ? "" : c.finding + "\n") + summary);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.exitCode, c.exitCode);
+
+    // check reads through the view; the report judges a Model. Same lines.
+    const std::string file = (dir.path / "m.bin").string();
+    varndel::Model model;
+    varndel::MappedModel view;
+    ASSERT_TRUE(varndel::ReadModelFile(file, model));
+    ASSERT_TRUE(view.Open(file));
+    const auto lines = [&file](const std::vector<inspect::Finding>& findings) {
+      std::string text;
+      for (const inspect::Finding& finding : findings) text += inspect::FormatFinding(finding, file, {}) + "\n";
+      return text;
+    };
+    EXPECT_EQ(lines(inspect::CheckModel(model, file)), lines(inspect::CheckModel(view, file)));
   }
 }
 

@@ -1,16 +1,18 @@
 // One verdict from every way the reader library reads a file: ReadModel over
 // the bytes, ReadModelFile, and MappedModel over the bytes and over the file.
 // They must accept the same files, refuse the rest with the same ReadError,
-// and show the same values.
+// show the same values and give the same ValidateModel findings.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <varndel/mapped.h>
 #include <varndel/reader.h>
+#include <varndel/validate.h>
 #include <varndel/writer.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -39,6 +41,22 @@ inline varndel::Model ModelShownBy(const varndel::MappedModel& view) {
   }
   model.animation = view.animation();
   return model;
+}
+
+// ValidateModel's findings on a model and on a view of the same file: the
+// same lines in the same order. Every texture is reported missing, so the
+// texture rule runs as well.
+inline void ExpectSameFindings(const varndel::Model& model, const varndel::MappedModel& view) {
+  const varndel::TextureLookup missing = [](const std::string& stored) { return "no " + stored; };
+  const auto lines = [](const std::vector<varndel::Finding>& findings) {
+    std::vector<std::string> text;
+    for (const varndel::Finding& finding : findings) {
+      text.push_back(std::string(finding.severity == varndel::Severity::kError ? "error: " : "warning: ") +
+                     finding.element + ": " + finding.message);
+    }
+    return text;
+  };
+  EXPECT_EQ(lines(varndel::ValidateModel(model, missing)), lines(varndel::ValidateModel(view, missing)));
 }
 
 // Reads bytes all four ways (the file ones through scratch, a path to
@@ -73,5 +91,7 @@ inline bool ExpectOneVerdict(const std::string& bytes, const fs::path& scratch) 
   varndel::Model converted;
   EXPECT_TRUE(overFile.ToModel(converted));
   EXPECT_TRUE(varndel::WriteModel(converted) == bytes) << "view converted";
+  ExpectSameFindings(fromFile, overBytes);
+  ExpectSameFindings(fromFile, overFile);
   return true;
 }

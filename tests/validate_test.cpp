@@ -1,12 +1,17 @@
 // ValidateModel as an engine calls it, on a model in memory: the fatal
 // findings are errors with their element paths, and texture files are only
 // judged through the caller's lookup. The rules themselves are tested through
-// `check` (inspect_check_test.cpp), which prints these findings.
+// `check` (inspect_check_test.cpp), which prints these findings; a view of
+// the file gives the same findings as the model read from it.
 #include <gtest/gtest.h>
+#include <varndel/mapped.h>
 #include <varndel/validate.h>
+#include <varndel/writer.h>
 
 #include <cmath>
 #include <limits>
+
+#include "tests/read_agreement.h"
 
 namespace {
 
@@ -113,6 +118,37 @@ TEST(ValidateModel, CountsVerticesNotBoneSlots) {
   ASSERT_FALSE(findings.empty());
   EXPECT_EQ(findings[0].element, "mesh 0 vertex 0 boneIDs");
   EXPECT_EQ(findings[0].message, "slot 0 names bone 7, which has no bone-info entry (and 1 more vertex: 2)");
+}
+
+// Every rule fires in one file, read at an odd address so that no record
+// is aligned: the view's form must find what the model's does.
+TEST(ValidateModel, AViewFindsWhatTheModelFinds) {
+  varndel::Model model = BrokenModel();
+  varndel::MeshData odd = model.meshes[0];
+  odd.vertices[0].normal = {0, 0, 0};
+  odd.vertices[1].normal = {0, 2, 0};
+  odd.vertices[1].boneIDs = {-1, -1, -1, -1};
+  odd.vertices[2].weights = {0.25f, 0.5f, 0, 0};
+  odd.indices = {0, 0, 1, 0, 1, 2, 2};
+  odd.textures = {{"skin.png", 1}, {"bump.png", 5}};
+  model.meshes.push_back(odd);
+  model.animation.duration = std::numeric_limits<float>::quiet_NaN();
+  model.animation.ticksPerSecond = 1e9;
+  varndel::Track& ghost = model.animation.tracks.emplace_back();
+  ghost.name = "Ghost";
+  ghost.positions = {{{}, 2}, {{}, 1}, {{}, std::numeric_limits<float>::quiet_NaN()}};
+  ghost.rotations = {{{0, 0, 0, 1}, 30}};
+  for (bool animated : {true, false}) {
+    SCOPED_TRACE(animated);
+    model.animated = animated;
+    const std::string bytes = "x" + varndel::WriteModel(model);
+    varndel::Model read;
+    varndel::MappedModel view;
+    ASSERT_TRUE(varndel::ReadModel(bytes.data() + 1, bytes.size() - 1, read));
+    ASSERT_TRUE(view.Open(bytes.data() + 1, bytes.size() - 1));
+    EXPECT_GE(varndel::ValidateModel(view).size(), animated ? 12u : 6u);
+    ExpectSameFindings(read, view);
+  }
 }
 
 }  // namespace

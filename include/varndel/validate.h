@@ -1,7 +1,7 @@
-// Varndel model validation: judges a model read by reader.h the way an
-// engine would load it, so that an engine can refuse a broken file at load
-// time. The same rules as `varndel-inspect check`, which prints these
-// findings. Compiles as C++17 and C++20.
+// Varndel model validation: judges a model read by reader.h, or a file
+// mapped by mapped.h, the way an engine would load it, so that an engine can
+// refuse a broken file at load time. The same rules as `varndel-inspect
+// check`, which prints these findings. Compiles as C++17 and C++20.
 //
 // Errors are the findings an engine should treat as fatal, since using the
 // model as it is reads out of bounds or poisons a whole draw:
@@ -22,6 +22,8 @@
 #include <vector>
 
 namespace varndel {
+
+class MappedModel;  // mapped.h
 
 enum class Severity { kError, kWarning };
 
@@ -44,5 +46,10 @@ using TextureLookup = std::function<std::string(const std::string& storedPath)>;
 // order. Texture files are only judged when findTexture is given; the
 // validation itself touches no file.
 std::vector<Finding> ValidateModel(const Model& model, const TextureLookup& findTexture = nullptr);
+
+// The same findings, in the same order and words, for a file used in place:
+// vertices and indices are read one record at a time from the mapping, never
+// copied as blocks; only the animation is decoded into values.
+std::vector<Finding> ValidateModel(const MappedModel& view, const TextureLookup& findTexture = nullptr);
 
 }  // namespace varndel
