@@ -12,12 +12,17 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
+
+#include <varndel/writer.h>
 
 #include "reader/file_access.h"
 
@@ -57,23 +62,49 @@ std::string DescribeReadError(const varndel::ReadError& error) {
   return varndel::FormatReadError(error);
 }
 
+namespace {
+
+// "varndel-inspect: <command>: <path>: <reason>"; a file-level failure
+// (offset 0, no field) carries the path in its reason already.
+void ReportUnreadable(const std::string& command, const std::string& path, const varndel::ReadError& error) {
+  if (const std::string kind = varndel::DescribeNotCompiledModelFile(path); !kind.empty()) {
+    std::cerr << "varndel-inspect: " << command << ": " << path << ": " << kind << "\n";
+    return;
+  }
+  const bool fileLevel = error.offset == 0 && error.field.empty();
+  std::cerr << "varndel-inspect: " << command << ": " << (fileLevel ? "" : path + ": ") << DescribeReadError(error)
+            << "\n";
+}
+
+}  // namespace
+
 bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes) {
   varndel::ReadError error;
   if (!varndel::ReadModelFile(path, model, &error)) {
-    if (const std::string kind = varndel::DescribeNotCompiledModelFile(path); !kind.empty()) {
-      std::cerr << "varndel-inspect: " << command << ": " << path << ": " << kind << "\n";
-      return false;
-    }
-    // A file-level failure (offset 0, no field) names the path itself.
-    const bool fileLevel = error.offset == 0 && error.field.empty();
-    std::cerr << "varndel-inspect: " << command << ": " << (fileLevel ? "" : path + ": ") << DescribeReadError(error)
-              << "\n";
+    ReportUnreadable(command, path, error);
     return false;
   }
   std::error_code failed;
   bytes = std::filesystem::file_size(path, failed);
   if (failed) bytes = 0;
   return true;
+}
+
+bool OpenModelFile(const std::string& command, const std::string& path, varndel::MappedModel& view) {
+  varndel::ReadError error;
+  if (view.Open(path, &error)) return true;
+  ReportUnreadable(command, path, error);
+  return false;
+}
+
+varndel::MappedModel ViewModel(const varndel::Model& model, std::string& image) {
+  image = varndel::WriteModel(model);
+  varndel::MappedModel view;
+  varndel::ReadError error;
+  if (!view.Open(image.data(), image.size(), &error)) {
+    throw std::runtime_error("the model's file image is refused: " + varndel::FormatReadError(error));
+  }
+  return view;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason) {
@@ -111,20 +142,47 @@ void Box::Add(const Box& other) {
   Add(other.max);
 }
 
-Box MeshBounds(const varndel::MeshData& mesh) {
+namespace {
+
+// The position of vertex i of a mapped block, which is not aligned: copied,
+// never cast.
+varndel::Vec3 PositionOf(const varndel::MappedMesh& mesh, size_t i) {
+  varndel::Vec3 position;
+  std::memcpy(&position,
+              static_cast<const unsigned char*>(mesh.vertexData()) + i * sizeof(varndel::Vertex) +
+                  offsetof(varndel::Vertex, position),
+              sizeof position);
+  return position;
+}
+
+}  // namespace
+
+Box MeshBounds(const varndel::MappedMesh& mesh) {
   Box box;
-  for (const varndel::Vertex& vertex : mesh.vertices) box.Add(vertex.position);
+  for (size_t i = 0; i < mesh.vertexCount(); ++i) box.Add(PositionOf(mesh, i));
   return box;
 }
 
-std::vector<Box> MeshBounds(const varndel::Model& model, Box& overall) {
+std::vector<Box> MeshBounds(const varndel::MappedModel& model, Box& overall) {
   std::vector<Box> boxes;
-  boxes.reserve(model.meshes.size());
-  for (const varndel::MeshData& mesh : model.meshes) {
+  boxes.reserve(model.meshes().size());
+  for (const varndel::MappedMesh& mesh : model.meshes()) {
     boxes.push_back(MeshBounds(mesh));
     overall.Add(boxes.back());
   }
   return boxes;
+}
+
+varndel::MeshStats AnalyzeMappedMesh(const varndel::MappedMesh& mesh, bool overdraw) {
+  std::vector<uint32_t> indices(mesh.indexCount());
+  if (!indices.empty()) std::memcpy(indices.data(), mesh.indexData(), mesh.indexBytes());
+  std::vector<varndel::Vec3> positions;
+  if (overdraw) {
+    positions.resize(mesh.vertexCount());
+    for (size_t i = 0; i < positions.size(); ++i) positions[i] = PositionOf(mesh, i);
+  }
+  return varndel::AnalyzeMesh(indices.data(), indices.size(), mesh.vertexCount(),
+                              positions.empty() ? nullptr : positions[0].data(), sizeof(varndel::Vec3), overdraw);
 }
 
 std::string FormatBox(const Box& box) {

@@ -3,6 +3,8 @@
 // formatting, bounding boxes and hierarchy depth.
 #pragma once
 
+#include <varndel/mapped.h>
+#include <varndel/optimize.h>
 #include <varndel/reader.h>
 
 #include <cstdint>
@@ -37,6 +39,15 @@ int ParseCommandLine(CLI::App& app, int argc, char** argv);
 // Reads the file at path into model and its size in bytes into bytes. On
 // failure writes "varndel-inspect: <command>: <path>: <reason>" on stderr.
 bool LoadModelFile(const std::string& command, const std::string& path, varndel::Model& model, uint64_t& bytes);
+
+// Opens the file at path as a view (headers checked, blocks left in the
+// file), with LoadModelFile's diagnostics. For what only reads.
+bool OpenModelFile(const std::string& command, const std::string& path, varndel::MappedModel& view);
+
+// A view over the file image of model, for callers that hold a Model: image
+// keeps the bytes the view stands on. Throws when the model has no image the
+// reader accepts (a model ReadModel gave always has one).
+varndel::MappedModel ViewModel(const varndel::Model& model, std::string& image);
 
 // Writes bytes through the output seam (varndel::file_access::
 // WriteOutputFile): a new temporary file beside path, renamed over path, so a failed write leaves no half-written file behind and two
@@ -90,10 +101,15 @@ struct Box {
   void Add(const varndel::Vec3& p);
   void Add(const Box& other);
 };
-Box MeshBounds(const varndel::MeshData& mesh);
+// Streams the positions out of the mesh's vertex block, record by record.
+Box MeshBounds(const varndel::MappedMesh& mesh);
 // Each mesh's box, in mesh order; overall grows to hold them all.
-std::vector<Box> MeshBounds(const varndel::Model& model, Box& overall);
+std::vector<Box> MeshBounds(const varndel::MappedModel& model, Box& overall);
 std::string FormatBox(const Box& box);
+
+// AnalyzeMesh of a mapped mesh, at the cost of a copy of its indices (and,
+// for the overdraw, of its positions), never of its vertex records.
+varndel::MeshStats AnalyzeMappedMesh(const varndel::MappedMesh& mesh, bool overdraw);
 
 // Levels of the hierarchy (a lone root is 1; 0 without nodes). The nodes
 // are in pre-order, so a parent always comes before its children.

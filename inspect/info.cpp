@@ -70,10 +70,11 @@ void WriteAnimation(std::ostream& out, const varndel::Animation& animation, cons
 
 }  // namespace
 
-void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
+void WriteInfo(std::ostream& out, const std::string& path, const varndel::MappedModel& model, uint64_t bytes,
                const Palette& palette, bool stats) {
   Box overall;
   const std::vector<Box> boxes = MeshBounds(model, overall);
+  const std::vector<varndel::MappedMesh>& meshes = model.meshes();
 
   out << palette.Bold("file") << "      " << path << "\n";
   if (const size_t lod = varndel::LodLevelOf(path); lod != 0) out << palette.Bold("lod") << "       " << lod << "\n";
@@ -81,30 +82,36 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
     out << palette.Bold("take") << "      " << take->index << " " << take->quotedName << (take->clip ? ", clip" : "")
         << " (listed in " << QuoteName(take->recordFile) << ")\n";
   }
-  out << palette.Bold("kind") << "      " << (model.animated ? "animated" : "static") << "\n";
-  out << palette.Bold("flipUVs") << "   " << (model.flipUVs ? "yes" : "no") << "\n";
+  out << palette.Bold("kind") << "      " << (model.animated() ? "animated" : "static") << "\n";
+  out << palette.Bold("flipUVs") << "   " << (model.flipUVs() ? "yes" : "no") << "\n";
   out << palette.Bold("size") << "      " << CountOf(bytes, "byte", "bytes") << "\n";
-  out << palette.Bold("textures") << "  " << CountOf(model.textureCount, "distinct path", "distinct paths") << "\n";
-  out << palette.Bold("meshes") << "    " << model.meshes.size() << "\n";
+  out << palette.Bold("textures") << "  " << CountOf(model.textureCount(), "distinct path", "distinct paths") << "\n";
+  out << palette.Bold("meshes") << "    " << meshes.size() << "\n";
   out << palette.Bold("bounds") << "    " << FormatBox(overall) << "\n";
-  for (size_t m = 0; m < model.meshes.size(); ++m) {
-    const varndel::MeshData& mesh = model.meshes[m];
-    out << palette.Bold("mesh " + std::to_string(m)) << "    " << CountOf(mesh.vertices.size(), "vertex", "vertices")
-        << ", " << CountOf(mesh.indices.size(), "index", "indices") << ", "
-        << CountOf(mesh.indices.size() / 3, "triangle", "triangles") << ", "
-        << CountOf(mesh.textures.size(), "texture entry", "texture entries") << "\n";
+  for (size_t m = 0; m < meshes.size(); ++m) {
+    const varndel::MappedMesh& mesh = meshes[m];
+    out << palette.Bold("mesh " + std::to_string(m)) << "    " << CountOf(mesh.vertexCount(), "vertex", "vertices")
+        << ", " << CountOf(mesh.indexCount(), "index", "indices") << ", "
+        << CountOf(mesh.indexCount() / 3, "triangle", "triangles") << ", "
+        << CountOf(mesh.textures().size(), "texture entry", "texture entries") << "\n";
     out << "  bounds  " << FormatBox(boxes[m]) << "\n";
-    out << "  gpu     " << FormatStats(varndel::AnalyzeMesh(mesh, stats), stats) << "\n";
-    for (const varndel::TextureRef& texture : mesh.textures) {
+    out << "  gpu     " << FormatStats(AnalyzeMappedMesh(mesh, stats), stats) << "\n";
+    for (const varndel::MappedTexture& texture : mesh.textures()) {
       out << "  texture " << QuoteName(texture.path) << " type " << int(texture.type) << " ("
           << TextureTypeName(texture.type) << ")";
-      if (const std::optional<std::string> file = varndel::ResolveTexture(texture.path, path)) {
+      if (const std::optional<std::string> file = varndel::ResolveTexture(std::string(texture.path), path)) {
         out << " -> " << QuoteName(*file);
       }
       out << "\n";
     }
   }
-  if (model.animated) WriteAnimation(out, model.animation, palette);
+  if (model.animated()) WriteAnimation(out, model.animation(), palette);
+}
+
+void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
+               const Palette& palette, bool stats) {
+  std::string image;
+  WriteInfo(out, path, ViewModel(model, image), bytes, palette, stats);
 }
 
 }  // namespace inspect
@@ -122,15 +129,14 @@ int RunInfo(int argc, char** argv) {
   int exitCode = inspect::kExitOk;
   bool first = true;
   for (size_t i = 0; i < files.size(); ++i) {
-    varndel::Model model;
-    uint64_t bytes = 0;
-    if (!inspect::LoadModelFile("info", files[i], model, bytes)) {
+    varndel::MappedModel model;
+    if (!inspect::OpenModelFile("info", files[i], model)) {
       exitCode = inspect::kExitUnreadable;
       continue;
     }
     if (!first) std::cout << "\n";
     first = false;
-    inspect::WriteInfo(std::cout, files[i], model, bytes, palette, stats);
+    inspect::WriteInfo(std::cout, files[i], model, model.size(), palette, stats);
   }
   std::cout.flush();
   return exitCode;

@@ -170,8 +170,8 @@ void WriteBounds(JsonWriter& json, const Box& box) {
 }
 
 // null where the mesh has no figure (no whole triangles, an index out of range).
-void WriteStats(JsonWriter& json, const varndel::MeshData& mesh, bool overdraw) {
-  const varndel::MeshStats stats = varndel::AnalyzeMesh(mesh, overdraw);
+void WriteStats(JsonWriter& json, const varndel::MappedMesh& mesh, bool overdraw) {
+  const varndel::MeshStats stats = AnalyzeMappedMesh(mesh, overdraw);
   const auto figure = [&](const char* key, bool known, float value) {
     json.Key(key);
     if (known) return json.Float(value);
@@ -183,18 +183,18 @@ void WriteStats(JsonWriter& json, const varndel::MeshData& mesh, bool overdraw) 
   if (overdraw) figure("overdraw", stats.hasOverdraw, stats.overdraw);
 }
 
-void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, bool full, bool overdraw,
+void WriteMesh(JsonWriter& json, const varndel::MappedMesh& mesh, const Box& box, bool full, bool overdraw,
                const std::string& compiledFile) {
   json.BeginObject();
-  json.Key("vertices").Unsigned(mesh.vertices.size());
-  json.Key("indices").Unsigned(mesh.indices.size());
+  json.Key("vertices").Unsigned(mesh.vertexCount());
+  json.Key("indices").Unsigned(mesh.indexCount());
   json.Key("textures").BeginArray();
-  for (const varndel::TextureRef& texture : mesh.textures) {
+  for (const varndel::MappedTexture& texture : mesh.textures()) {
     json.BeginObject(true);
     json.NameField("path", texture.path);
     json.Key("type").Unsigned(texture.type);
     if (!compiledFile.empty()) {
-      if (const std::optional<std::string> file = varndel::ResolveTexture(texture.path, compiledFile)) {
+      if (const std::optional<std::string> file = varndel::ResolveTexture(std::string(texture.path), compiledFile)) {
         json.NameField("file", *file);
       }
     }
@@ -204,8 +204,10 @@ void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, 
   WriteBounds(json, box);
   WriteStats(json, mesh, overdraw);
   if (full) {
+    // Record by record out of the block: a copy of one vertex at a time.
     json.Key("vertexData").BeginArray();
-    for (const varndel::Vertex& v : mesh.vertices) {
+    for (size_t i = 0; i < mesh.vertexCount(); ++i) {
+      const varndel::Vertex v = mesh.vertex(i);
       json.BeginObject(true);
       json.Key("position").Floats(v.position);
       json.Key("normal").Floats(v.normal);
@@ -220,7 +222,7 @@ void WriteMesh(JsonWriter& json, const varndel::MeshData& mesh, const Box& box, 
     }
     json.EndArray();
     json.Key("indexData").BeginArray(true);
-    for (uint32_t index : mesh.indices) json.Unsigned(index);
+    for (size_t i = 0; i < mesh.indexCount(); ++i) json.Unsigned(mesh.index(i));
     json.EndArray();
   }
   json.EndObject();
@@ -294,25 +296,32 @@ void WriteAnimation(JsonWriter& json, const varndel::Animation& animation, bool 
 
 }  // namespace
 
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod,
-               const std::string& compiledFile) {
+void WriteJson(std::ostream& out, const varndel::MappedModel& model, uint64_t bytes, bool full, bool stats,
+               size_t lod, const std::string& compiledFile) {
   Box overall;
   const std::vector<Box> boxes = MeshBounds(model, overall);
+  const std::vector<varndel::MappedMesh>& meshes = model.meshes();
 
   JsonWriter json(out);
   json.BeginObject();
-  json.Key("kind").String(model.animated ? "animated" : "static");
-  json.Key("flipUVs").Bool(model.flipUVs);
+  json.Key("kind").String(model.animated() ? "animated" : "static");
+  json.Key("flipUVs").Bool(model.flipUVs());
   json.Key("bytes").Unsigned(bytes);
-  json.Key("textureCount").Unsigned(model.textureCount);
+  json.Key("textureCount").Unsigned(model.textureCount());
   if (lod != 0) json.Key("lod").Unsigned(lod);
   WriteBounds(json, overall);
   json.Key("meshes").BeginArray();
-  for (size_t m = 0; m < model.meshes.size(); ++m) WriteMesh(json, model.meshes[m], boxes[m], full, full || stats, compiledFile);
+  for (size_t m = 0; m < meshes.size(); ++m) WriteMesh(json, meshes[m], boxes[m], full, full || stats, compiledFile);
   json.EndArray();
-  if (model.animated) WriteAnimation(json, model.animation, full);
+  if (model.animated()) WriteAnimation(json, model.animation(), full);
   json.EndObject();
   json.Finish();
+}
+
+void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod,
+               const std::string& compiledFile) {
+  std::string image;
+  WriteJson(out, ViewModel(model, image), bytes, full, stats, lod, compiledFile);
 }
 
 }  // namespace inspect
@@ -328,10 +337,9 @@ int RunJson(int argc, char** argv) {
   const int parsed = inspect::ParseCommandLine(app, argc, argv);
   if (parsed >= 0) return parsed;
 
-  varndel::Model model;
-  uint64_t bytes = 0;
-  if (!inspect::LoadModelFile("json", file, model, bytes)) return inspect::kExitUnreadable;
-  inspect::WriteJson(std::cout, model, bytes, full, stats, varndel::LodLevelOf(file), file);
+  varndel::MappedModel model;
+  if (!inspect::OpenModelFile("json", file, model)) return inspect::kExitUnreadable;
+  inspect::WriteJson(std::cout, model, model.size(), full, stats, varndel::LodLevelOf(file), file);
   std::cout.flush();
   return std::cout ? inspect::kExitOk : inspect::kExitUnreadable;
 }

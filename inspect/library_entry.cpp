@@ -1,6 +1,7 @@
 // One file's entry of the library report: the figures of `varndel-inspect
 // json`, the findings of `check`, the textures as the reader library resolves
 // them, the LOD chain beside the file, and pictures from `render`.
+#include <varndel/mapped.h>
 #include <varndel/optimize.h>
 #include <varndel/reader.h>
 #include <varndel/sample.h>
@@ -239,7 +240,8 @@ Json DescribeLibraryFile(const LibraryFile& file, const PictureOptions& options)
   PutName(entry, "name", std::filesystem::path(file.path).filename().string());
   entry["lodLevel"] = varndel::LodLevelOf(file.path);
 
-  // Read as ReadModelFile reads, keeping the bytes for the content hash.
+  // Read as ReadModelFile reads, keeping the bytes for the content hash and
+  // json's figures.
   varndel::Model model;
   varndel::ReadError readError;
   std::string bytes, reason;
@@ -260,10 +262,18 @@ Json DescribeLibraryFile(const LibraryFile& file, const PictureOptions& options)
   }
   entry["hash"] = HashOf(bytes);
   const uint64_t size = bytes.size();
-  std::string().swap(bytes);
 
+  // json's figures as json computes them: on a view over the same bytes.
   std::ostringstream json;
-  WriteJson(json, model, size, false, false, varndel::LodLevelOf(file.path), file.path);
+  {
+    varndel::MappedModel view;
+    if (!view.Open(bytes.data(), bytes.size(), &readError)) {
+      entry["error"] = TextOf(DescribeReadError(readError));
+      return entry;
+    }
+    WriteJson(json, view, size, false, false, varndel::LodLevelOf(file.path), file.path);
+  }
+  std::string().swap(bytes);
   Json figures = Json::parse(json.str());
   Json summary = SummaryOf(figures);
   if (model.animated) summary["seconds"] = double(model.animation.duration) / varndel::TicksPerSecond(model.animation);

@@ -3,6 +3,7 @@
 // memory.
 #pragma once
 
+#include <varndel/mapped.h>
 #include <varndel/reader.h>
 #include <varndel/validate.h>
 
@@ -17,6 +18,10 @@ namespace inspect {
 
 // info: the human summary of one file. stats adds each mesh's overdraw,
 // which rasterises the mesh; the LOD level comes from path's file name.
+// Works on the view: headers, positions and one mesh's indices at a time.
+void WriteInfo(std::ostream& out, const std::string& path, const varndel::MappedModel& model, uint64_t bytes,
+               const Palette& palette, bool stats = false);
+// The same for a model in memory, through a view over its file image.
 void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
                const Palette& palette, bool stats = false);
 
@@ -24,6 +29,11 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
 // index, key, node and matrix; full or stats each mesh's overdraw; lod, when
 // not 0, is the level the file name says. With compiledFile, each texture
 // entry whose file varndel::ResolveTexture finds gets its "file".
+// Works on the view, as WriteInfo does; --full's records are copied out of
+// it one at a time.
+void WriteJson(std::ostream& out, const varndel::MappedModel& model, uint64_t bytes, bool full, bool stats = false,
+               size_t lod = 0, const std::string& compiledFile = std::string());
+// The same for a model in memory, through a view over its file image.
 void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats = false,
                size_t lod = 0, const std::string& compiledFile = std::string());
 

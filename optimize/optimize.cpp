@@ -9,22 +9,30 @@
 namespace varndel {
 
 std::string TriangleFault(const MeshData& mesh) {
-  if (mesh.indices.size() % 3 != 0) {
-    return "its " + std::to_string(mesh.indices.size()) + " indices are not a multiple of 3";
-  }
-  for (size_t i = 0; i < mesh.indices.size(); ++i) {
-    if (mesh.indices[i] >= mesh.vertices.size()) {
-      return "index " + std::to_string(i) + " is " + std::to_string(mesh.indices[i]) + ", past its " +
-             std::to_string(mesh.vertices.size()) + " vertices";
+  return TriangleFault(mesh.indices.data(), mesh.indices.size(), mesh.vertices.size());
+}
+
+std::string TriangleFault(const uint32_t* indices, size_t indexCount, size_t vertexCount) {
+  if (indexCount % 3 != 0) return "its " + std::to_string(indexCount) + " indices are not a multiple of 3";
+  for (size_t i = 0; i < indexCount; ++i) {
+    if (indices[i] >= vertexCount) {
+      return "index " + std::to_string(i) + " is " + std::to_string(indices[i]) + ", past its " +
+             std::to_string(vertexCount) + " vertices";
     }
   }
   return "";
 }
 
 bool PositionsFinite(const MeshData& mesh) {
-  for (const Vertex& vertex : mesh.vertices) {
-    for (const float c : vertex.position) {
-      if (!std::isfinite(c)) return false;
+  return mesh.vertices.empty() || PositionsFinite(mesh.vertices[0].position.data(), mesh.vertices.size(), sizeof(Vertex));
+}
+
+bool PositionsFinite(const float* positions, size_t count, size_t stride) {
+  const char* at = reinterpret_cast<const char*>(positions);
+  for (size_t i = 0; i < count; ++i, at += stride) {
+    const float* position = reinterpret_cast<const float*>(at);
+    for (int k = 0; k < 3; ++k) {
+      if (!std::isfinite(position[k])) return false;
     }
   }
   return true;

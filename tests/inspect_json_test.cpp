@@ -1,6 +1,11 @@
 // varndel-inspect info and json on the compiled examples and on files with
 // awkward names and numbers; usage errors; colour rules.
+#include <varndel/mapped.h>
+#include <varndel/optimize.h>
+#include <varndel/writer.h>
+
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -253,6 +258,76 @@ TEST(InspectJson, GpuFiguresAndTheLodLevel) {
       << info.out;
   EXPECT_NE(info.out.find("overdraw unknown (a position is not finite)\n"), std::string::npos) << info.out;
   EXPECT_EQ(info.out.find("\nlod "), std::string::npos) << info.out;
+}
+
+// info and json take their figures from the view: bounds streamed out of the
+// vertex block and the GPU figures over copied indices and positions. On a
+// file image at an odd address, so that every block is unaligned, they agree
+// with AnalyzeMesh and the positions of the meshes ReadModel gives, mesh by
+// mesh: overlapping triangles, an index past the vertices, a count that is no
+// multiple of 3, a NaN position, an empty mesh.
+TEST(InspectJson, ViewFiguresAgreeWithTheModelsOnUnalignedBlocks) {
+  varndel::Model model;
+  const auto vertex = [](float x, float y, float z) {
+    varndel::Vertex v;
+    v.position = {x, y, z};
+    return v;
+  };
+  varndel::MeshData fan;  // 24 triangles around one centre, each over the last
+  fan.textures = {{"odd.png", 1}};
+  fan.vertices.push_back(vertex(0, 0, 0));
+  for (int i = 0; i < 25; ++i) fan.vertices.push_back(vertex(std::cos(i * 0.5f), std::sin(i * 0.5f), i * 0.1f));
+  for (uint32_t i = 1; i < 25; ++i) fan.indices.insert(fan.indices.end(), {0, i, i + 1});
+  model.meshes.push_back(fan);
+  varndel::MeshData pastTheEnd = fan;
+  pastTheEnd.indices.back() = 26;
+  model.meshes.push_back(pastTheEnd);
+  varndel::MeshData ragged = fan;
+  ragged.indices.pop_back();
+  model.meshes.push_back(ragged);
+  varndel::MeshData notFinite = fan;
+  notFinite.vertices[3].position[1] = std::numeric_limits<float>::quiet_NaN();
+  model.meshes.push_back(notFinite);
+  model.meshes.emplace_back();
+  model.textureCount = 1;
+
+  const std::string image = varndel::WriteModel(model);
+  const std::string shifted = "?" + image;
+  varndel::MappedModel view;
+  ASSERT_TRUE(view.Open(shifted.data() + 1, image.size()));
+  ASSERT_EQ(view.meshes().size(), model.meshes.size());
+  const auto unaligned = [](const void* block) { return reinterpret_cast<uintptr_t>(block) % 4 != 0; };
+  EXPECT_TRUE(unaligned(view.meshes()[0].vertexData()));
+  EXPECT_TRUE(unaligned(view.meshes()[0].indexData()));
+
+  for (size_t m = 0; m < model.meshes.size(); ++m) {
+    SCOPED_TRACE("mesh " + std::to_string(m));
+    const varndel::MeshData& mesh = model.meshes[m];
+    inspect::Box expected;
+    for (const varndel::Vertex& v : mesh.vertices) expected.Add(v.position);
+    const inspect::Box box = inspect::MeshBounds(view.meshes()[m]);
+    EXPECT_EQ(box.empty, expected.empty);
+    EXPECT_EQ(box.min, expected.min);
+    EXPECT_EQ(box.max, expected.max);
+    for (const bool overdraw : {false, true}) {
+      const varndel::MeshStats want = varndel::AnalyzeMesh(mesh, overdraw);
+      const varndel::MeshStats got = inspect::AnalyzeMappedMesh(view.meshes()[m], overdraw);
+      EXPECT_EQ(got.valid, want.valid);
+      EXPECT_EQ(got.acmr, want.acmr);
+      EXPECT_EQ(got.atvr, want.atvr);
+      EXPECT_EQ(got.overfetch, want.overfetch);
+      EXPECT_EQ(got.hasOverdraw, want.hasOverdraw);
+      EXPECT_EQ(got.overdraw, want.overdraw);
+      EXPECT_EQ(got.overdrawWork, want.overdrawWork);
+    }
+  }
+  // The table is what it says: figures for the fan alone, overdraw for it.
+  EXPECT_TRUE(varndel::AnalyzeMesh(model.meshes[0], true).hasOverdraw);
+  EXPECT_GT(varndel::AnalyzeMesh(model.meshes[0], true).overdraw, 1.0f);
+  EXPECT_FALSE(varndel::AnalyzeMesh(model.meshes[1], false).valid);
+  EXPECT_FALSE(varndel::AnalyzeMesh(model.meshes[2], false).valid);
+  EXPECT_TRUE(varndel::AnalyzeMesh(model.meshes[3], true).valid);
+  EXPECT_FALSE(varndel::AnalyzeMesh(model.meshes[3], true).hasOverdraw);
 }
 
 TEST(InspectCommandLine, UsageErrorsAndUnreadableFilesExit2) {

@@ -10,7 +10,10 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "tests/read_agreement.h"
@@ -112,5 +115,42 @@ TEST(MappedModel, RefusesWhatIsNoRegularFileAndOwnsItsMapping) {
   EXPECT_EQ(moved.meshes()[0].index(2), 1u);
   EXPECT_EQ(varndel::WriteModel(ModelShownBy(moved)), bytes);
 }
+
+#ifdef __linux__
+// Bytes of the file at path that the page cache holds.
+size_t CachedBytes(const fs::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  struct stat status {};
+  fstat(fd, &status);
+  const size_t size = size_t(status.st_size), page = size_t(sysconf(_SC_PAGESIZE));
+  void* map = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  std::vector<unsigned char> resident((size + page - 1) / page);
+  mincore(map, size, resident.data());
+  munmap(map, size);
+  close(fd);
+  size_t cached = 0;
+  for (const unsigned char flags : resident) cached += (flags & 1) * page;
+  return cached;
+}
+
+// Opening a file that is not in the page cache reads its headers, not its
+// blocks: no read-ahead while the walk skips from header to header.
+TEST(MappedModel, OpeningAColdFileReadsItsHeadersOnly) {
+  varndel::Model model;
+  for (int m = 0; m < 8; ++m) model.meshes.emplace_back().vertices.resize(24000);  // 2 MB each
+  ScratchDir dir;
+  const fs::path path = dir.path / "cold.staticbin";
+  WriteFile(path, varndel::WriteModel(model));
+  const int fd = open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(fdatasync(fd), 0);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  close(fd);
+  if (CachedBytes(path) > (size_t{64} << 10)) GTEST_SKIP() << "this file system keeps the file in memory";
+
+  varndel::MappedModel view;
+  ASSERT_TRUE(view.Open(path.string()));
+  EXPECT_LE(CachedBytes(path), size_t{512} << 10) << "of " << fs::file_size(path) << " bytes";
+}
+#endif
 
 }  // namespace

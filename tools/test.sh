@@ -12,21 +12,11 @@ packages=(ninja-build dpkg-dev file)  # packaging tests: Ninja builds, dpkg-shli
 packages+=(clang libclang-rt-14-dev)  # the libFuzzer targets
 packages+=(bazel-bootstrap nginx)     # the Bazel rules' test: Bazel 4.2 and a cache server
 packages+=(python3-pytest)            # the Python module's tests
-packages+=(assimp-testmodels)         # hostile models of the Python compile tests (invalid/OutOfMemory.off)
+packages+=(assimp-testmodels)         # the takes tests' corpus; hostile models of the Python compile tests
 packages+=(chromium)                  # the report page's browser test (headless)
 tools/build.sh --packages
 install_missing_packages "${packages[@]}"
 [ "${1:-}" != --packages ] || exit 0
-
-# What only the tests need: Debian's Assimp test models (the takes tests' corpus).
-test_packages=(assimp-testmodels)
-for package in "${test_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "$package"
-  fi
-done
 
 tools/build.sh build
 ctest --test-dir build --output-on-failure -j"$(nproc)"

@@ -8,6 +8,7 @@
 #include <varndel/reader.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -137,5 +138,15 @@ struct MeshStats {
 constexpr double kOverdrawWorkBudget = 4e9;
 
 MeshStats AnalyzeMesh(const MeshData& mesh, bool overdraw);
+
+// The same figures from what they depend on, for meshes held elsewhere (a
+// MappedModel's blocks, say): indexCount indices into vertexCount vertex
+// records, the indices in an aligned array (meshoptimizer reads them as
+// such: copy a mapped index block first) and, for the overdraw only, the
+// vertices' positions, vertexCount of them, positionStride bytes apart
+// (sizeof(Vertex) inside Vertex records, sizeof(Vec3) packed), aligned as
+// floats. positions may be null when overdraw is false.
+MeshStats AnalyzeMesh(const uint32_t* indices, size_t indexCount, size_t vertexCount, const float* positions,
+                      size_t positionStride, bool overdraw);
 
 }  // namespace varndel
