@@ -4,6 +4,7 @@
 // in the temporary directory so that the binary can be measured on it too
 // (peak memory with /usr/bin/time -v).
 #include <benchmark/benchmark.h>
+#include <varndel/mapped.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -99,10 +100,10 @@ void ReaderOnly(benchmark::State& state) {
 void Info(benchmark::State& state) {
   GridFile();  // generated outside the timing
   for (auto _ : state) {
-    varndel::Model model;
-    if (!varndel::ReadModelFile(GridFile(), model)) state.SkipWithError("unreadable");
+    varndel::MappedModel view;
+    if (!view.Open(GridFile())) state.SkipWithError("unreadable");
     std::ostringstream out;
-    inspect::WriteInfo(out, GridFile(), model, 0, inspect::Palette{});
+    inspect::WriteInfo(out, GridFile(), view, 0, inspect::Palette{});
     benchmark::DoNotOptimize(out.str().size());
   }
   SetBytes(state);

@@ -5,6 +5,7 @@
 // document parses, and no printed line holds a control character (stored
 // names and paths are quoted). Stored texture paths resolve against the
 // working directory, where the input is taken to lie.
+#include <varndel/mapped.h>
 #include <varndel/reader.h>
 
 #include <cstdint>
@@ -48,12 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const inspect::Finding& finding : inspect::CheckModel(model, file))
     RequireQuoted(inspect::FormatFinding(finding, file, plain), "a check finding");
 
+  varndel::MappedModel view;
+  Require(view.Open(data, size), "the view refuses what ReadModel accepts");
   std::ostringstream info;
-  inspect::WriteInfo(info, file, model, size, plain);
+  inspect::WriteInfo(info, file, view, size, plain);
   RequireQuoted(info.str(), "info");
 
   std::ostringstream json;
-  inspect::WriteJson(json, model, size, true);
+  inspect::WriteJson(json, view, size, true);
   const nlohmann::json document = nlohmann::json::parse(json.str(), nullptr, false);
   Require(!document.is_discarded(), "json --full wrote no valid JSON");
   Require(document.contains("animation") == model.animated, "json has animation exactly for animated files");

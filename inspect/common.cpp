@@ -18,11 +18,9 @@
 #include <new>
 #include <filesystem>
 #include <iostream>
-#include <stdexcept>
 #include <system_error>
 #include <vector>
 
-#include <varndel/writer.h>
 
 #include "reader/file_access.h"
 
@@ -95,16 +93,6 @@ bool OpenModelFile(const std::string& command, const std::string& path, varndel:
   if (view.Open(path, &error)) return true;
   ReportUnreadable(command, path, error);
   return false;
-}
-
-varndel::MappedModel ViewModel(const varndel::Model& model, std::string& image) {
-  image = varndel::WriteModel(model);
-  varndel::MappedModel view;
-  varndel::ReadError error;
-  if (!view.Open(image.data(), image.size(), &error)) {
-    throw std::runtime_error("the model's file image is refused: " + varndel::FormatReadError(error));
-  }
-  return view;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string& reason) {

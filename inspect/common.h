@@ -44,10 +44,6 @@ bool LoadModelFile(const std::string& command, const std::string& path, varndel:
 // file), with LoadModelFile's diagnostics. For what only reads.
 bool OpenModelFile(const std::string& command, const std::string& path, varndel::MappedModel& view);
 
-// A view over the file image of model, for callers that hold a Model: image
-// keeps the bytes the view stands on. Throws when the model has no image the
-// reader accepts (a model ReadModel gave always has one).
-varndel::MappedModel ViewModel(const varndel::Model& model, std::string& image);
 
 // Writes bytes through the output seam (varndel::file_access::
 // WriteOutputFile): a new temporary file beside path, renamed over path, so a failed write leaves no half-written file behind and two

@@ -108,12 +108,6 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Mapped
   if (model.animated()) WriteAnimation(out, model.animation(), palette);
 }
 
-void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
-               const Palette& palette, bool stats) {
-  std::string image;
-  WriteInfo(out, path, ViewModel(model, image), bytes, palette, stats);
-}
-
 }  // namespace inspect
 
 int RunInfo(int argc, char** argv) {

@@ -318,12 +318,6 @@ void WriteJson(std::ostream& out, const varndel::MappedModel& model, uint64_t by
   json.Finish();
 }
 
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats, size_t lod,
-               const std::string& compiledFile) {
-  std::string image;
-  WriteJson(out, ViewModel(model, image), bytes, full, stats, lod, compiledFile);
-}
-
 }  // namespace inspect
 
 int RunJson(int argc, char** argv) {

@@ -21,9 +21,6 @@ namespace inspect {
 // Works on the view: headers, positions and one mesh's indices at a time.
 void WriteInfo(std::ostream& out, const std::string& path, const varndel::MappedModel& model, uint64_t bytes,
                const Palette& palette, bool stats = false);
-// The same for a model in memory, through a view over its file image.
-void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model& model, uint64_t bytes,
-               const Palette& palette, bool stats = false);
 
 // json: one JSON document, ending in a newline. full adds every vertex,
 // index, key, node and matrix; full or stats each mesh's overdraw; lod, when
@@ -32,9 +29,6 @@ void WriteInfo(std::ostream& out, const std::string& path, const varndel::Model&
 // Works on the view, as WriteInfo does; --full's records are copied out of
 // it one at a time.
 void WriteJson(std::ostream& out, const varndel::MappedModel& model, uint64_t bytes, bool full, bool stats = false,
-               size_t lod = 0, const std::string& compiledFile = std::string());
-// The same for a model in memory, through a view over its file image.
-void WriteJson(std::ostream& out, const varndel::Model& model, uint64_t bytes, bool full, bool stats = false,
                size_t lod = 0, const std::string& compiledFile = std::string());
 
 // check: one finding line, grouped (several occurrences of one defect in

@@ -6,6 +6,8 @@
 #include <varndel/reader.h>
 #include <varndel/writer.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,24 @@ TEST(MappedModel, AgreesOnAFileLargerThanTheReadBuffer) {
   varndel::MappedModel view;
   ASSERT_TRUE(view.Open(shifted.data() + 1, bytes.size()));
   EXPECT_EQ(varndel::WriteModel(ModelShownBy(view)), bytes);
+}
+
+// Every compiled file below $VARNDEL_SURVEY_DIR, as
+// tools/survey_mapped_agreement.sh leaves them after compiling a corpus.
+TEST(MappedModel, AgreesOnEveryFileOfASurvey) {
+  const char* survey = std::getenv("VARNDEL_SURVEY_DIR");
+  if (survey == nullptr) GTEST_SKIP() << "run by tools/survey_mapped_agreement.sh";
+  ScratchDir dir;
+  size_t accepted = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(survey)) {
+    const std::string extension = entry.path().extension().string();
+    if (extension != ".staticbin" && extension != ".animbin") continue;
+    SCOPED_TRACE(entry.path().string());
+    EXPECT_TRUE(ExpectOneVerdict(ReadFile(entry.path()), dir.path / "copy.bin"));
+    ++accepted;
+  }
+  std::printf("%zu files read alike four ways\n", accepted);
+  EXPECT_GT(accepted, 0u);
 }
 
 // What is no regular file is refused before mapping, with ReadModelFile's
