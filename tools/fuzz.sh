@@ -8,6 +8,7 @@
 # inspect target resolves stored texture paths from the project root.
 # Usage: tools/fuzz.sh [build-dir [seconds-per-target [libFuzzer options...]]]
 # The build directory comes from: tools/build.sh build-fuzz -DVARNDEL_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++
+# (the targets alone), or the sanitizer tree tools/test.sh builds (build-asan).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
