@@ -6,9 +6,7 @@ source "$(dirname "$0")/lib.sh"
 prefix=$1 examples=$2 work=$3
 
 fresh_dir "$work"
-cmake -S "$examples/consumer" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log" 2>&1 ||
-  { cat "$work/configure.log"; fail "the consumer does not configure against the install"; }
-cmake --build "$work/build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the consumer does not build"; }
+build_against_install "$examples/consumer" "$prefix" "$work" "the consumer"
 consumer=$work/build/consumer
 
 mkdir "$work/models"

@@ -21,3 +21,11 @@ fresh_dir() {
   rm -rf "$1"
   mkdir -p "$1"
 }
+
+# build_against_install <source-dir> <prefix> <work> <what>: configures and
+# builds a CMake project against the install at prefix alone, in work/build.
+build_against_install() {
+  cmake -S "$1" -B "$3/build" -DCMAKE_PREFIX_PATH="$2" >"$3/configure.log" 2>&1 ||
+    { cat "$3/configure.log"; fail "$4 does not configure against the install"; }
+  cmake --build "$3/build" -j2 >"$3/build.log" 2>&1 || { cat "$3/build.log"; fail "$4 does not build"; }
+}

@@ -7,9 +7,7 @@ source "$(dirname "$0")/lib.sh"
 prefix=$1 source=$2 work=$3
 
 fresh_dir "$work"
-cmake -S "$source/bench/installed" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log" 2>&1 ||
-  { cat "$work/configure.log"; fail "the harness does not configure against the install"; }
-cmake --build "$work/build" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "the harness does not build"; }
+build_against_install "$source/bench/installed" "$prefix" "$work" "the harness"
 cp "$source/examples/walker.gltf" "$work/"
 (cd "$work" && "$prefix/bin/Varndel" 1 0 walker.gltf) >/dev/null
 out=$(TMPDIR="$work" "$work/build/loading_harness" 1 "$work/walker.animbin") || fail "the harness failed"
