@@ -42,13 +42,6 @@ varndel::MeshData Grid(uint32_t w, uint32_t h) {
   return mesh;
 }
 
-std::string WriteBenchFile(const std::string& name, const varndel::Model& model) {
-  const std::string path = (std::filesystem::temp_directory_path() / name).string();
-  const std::string bytes = varndel::WriteModel(model);
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
-}
-
 std::vector<std::pair<std::string, std::string>> BenchFiles() {
   varndel::Model grid;
   grid.meshes.push_back(Grid(1024, 600));
@@ -59,9 +52,9 @@ std::vector<std::pair<std::string, std::string>> BenchFiles() {
                                      {"textures\\mesh" + std::to_string(m) + "_normals.png", 6}};
   }
   meshes.textureCount = 400;
-  return {{"grid 1024x600", WriteBenchFile("varndel-bench-load-grid.staticbin", grid)},
-          {"200 meshes", WriteBenchFile("varndel-bench-load-meshes.staticbin", meshes)},
-          {"baked clip", WriteBenchFile("varndel-bench-load-clip.animbin", MakeBakedClip())}};
+  return {{"grid 1024x600", loading_table::WriteTemporaryModel("varndel-bench-load-grid.staticbin", grid)},
+          {"200 meshes", loading_table::WriteTemporaryModel("varndel-bench-load-meshes.staticbin", meshes)},
+          {"baked clip", loading_table::WriteTemporaryModel("varndel-bench-load-clip.animbin", MakeBakedClip())}};
 }
 
 }  // namespace

@@ -25,10 +25,19 @@
 
 #include <varndel/mapped.h>
 #include <varndel/reader.h>
+#include <varndel/writer.h>
 
 namespace loading_table {
 
 inline volatile float sink;
+
+// Writes model's file image to name in the temporary directory; its path.
+inline std::string WriteTemporaryModel(const std::string& name, const varndel::Model& model) {
+  const std::string path = (std::filesystem::temp_directory_path() / name).string();
+  const std::string bytes = varndel::WriteModel(model);
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+  return path;
+}
 
 // The floor: the whole file into fresh memory that nothing has touched.
 inline void PlainRead(const std::string& path) {

@@ -72,13 +72,6 @@ varndel::Model MocapClip(int bones, int seconds, int fps) {
   return model;
 }
 
-std::string Write(const std::string& name, const varndel::Model& model) {
-  const std::string path = (std::filesystem::temp_directory_path() / name).string();
-  const std::string bytes = varndel::WriteModel(model);
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
-  return path;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,9 +86,10 @@ int main(int argc, char** argv) {
   }
   props.textureCount = 1000;
   std::vector<std::pair<std::string, std::string>> files = {
-      {"scan 800x700", Write("varndel-harness-scan.staticbin", scan)},
-      {"1000 props", Write("varndel-harness-props.staticbin", props)},
-      {"mocap 30 bones 120 fps 20 s", Write("varndel-harness-mocap.animbin", MocapClip(30, 20, 120))}};
+      {"scan 800x700", loading_table::WriteTemporaryModel("varndel-harness-scan.staticbin", scan)},
+      {"1000 props", loading_table::WriteTemporaryModel("varndel-harness-props.staticbin", props)},
+      {"mocap 30 bones 120 fps 20 s",
+       loading_table::WriteTemporaryModel("varndel-harness-mocap.animbin", MocapClip(30, 20, 120))}};
   for (int i = 2; i < argc; ++i) files.emplace_back(std::filesystem::path(argv[i]).filename().string(), argv[i]);
   loading_table::PrintTable(argv[0], files, runs);
   return 0;
